@@ -1,0 +1,117 @@
+#ifndef COEF_ADMIX_H
+#define COEF_ADMIX_H
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console_input.h"
+
+// The program's own pseudo-random generator, a 32-bit linear congruential
+// generator, so that a seed gives the same bootstrap replicates on every machine.
+// It lives in its own namespace so that it never clashes with the C library's
+// functions of the same names.
+namespace corvane {
+void srand(std::uint32_t seed);
+int rand();
+}  // namespace corvane
+
+// The estimator record: the data read from the data file, every intermediate
+// result of the estimate, the estimates themselves, the bootstrap storage and
+// the log. Population index 0 is the hybrid population and 1..P the parental
+// populations on the population level of the count arrays; arrays over parental
+// populations only have P entries, index p standing for parental population p+1.
+// Every multi-level array is an array of separately allocated rows, and every
+// haplotype dimension is MAX_NB_ALLELES long.
+class Coef_Admixture {
+public:
+    int _nb_parent_pops = 0;
+    int _nb_loci = 0;
+    int** _sample_sizes = nullptr;                 // [L][P+1]
+    int MAX_NB_ALLELES = 0;
+    int* _num_alleles_loci = nullptr;              // [L]
+    float*** _dist_haplotypes = nullptr;           // [L][M][M]
+    int*** _freq_haplotypes = nullptr;             // [L][P+1][M]
+    float _time_to_admix_event = 0;
+    float _mutation_rate_per_year = 0;
+    float** _parental_coal_times = nullptr;        // [P][P]
+    float* _hybrid_parental_coal_times = nullptr;  // [P]
+    float** _right_hand_side_matrix = nullptr;     // [P][P]: coefficients of the variables
+    float* _left_hand_side_vector = nullptr;       // [P]: constant terms
+    float* _admixture_coefficients = nullptr;      // [P]: the estimates mY
+    int _nb_bootstrap = 0;
+    int*** _freq_hap_boot = nullptr;               // [L][P+1][M]
+    float** _admixture_coef_boot = nullptr;        // [N][P]
+    float* _admix_coef_mean_boot = nullptr;        // [P]
+    float* _admix_coef_sd_boot = nullptr;          // [P]
+    std::ofstream log_file;
+
+    // Talks to the user on the process's standard streams.
+    Coef_Admixture();
+    // Talks through the given console; used to drive whole runs in process.
+    Coef_Admixture(ConsoleInput& console_in, std::ostream& console_out);
+    ~Coef_Admixture();
+    Coef_Admixture(const Coef_Admixture&) = delete;
+    Coef_Admixture& operator=(const Coef_Admixture&) = delete;
+
+    int allocate_space();
+    int read_data_in_file();
+    void allocate_space_for_bootstrap(int nb_boot);
+    int bootstrap_pops();
+    int compute_coal_times(int*** freq_hap);
+    void add_time_to_admix_event();
+    void compute_coefficients_of_linear_equations();
+    int GaussNP(int n, float** a, float* b, float* x);
+    int gaussian_elimination(float* admix_coef);
+    void compute_mean_sd_bootstrap();
+    int write_results(int nb_boot);
+    int de_allocate_space_for_bootstrap(int nb_boot);
+    int de_allocate_space();
+
+    // Checks beyond the estimator's own arithmetic. Each returns 1 when the data
+    // allow the step and 0 otherwise, with the reason in error_message().
+    int check_observed_pair_counts();
+    int check_bootstrap_possible();
+
+    // The reason of the last refusal: whole message lines, each ending with a
+    // newline, ready for the error stop.
+    const std::string& error_message() const { return _error_message; }
+    const std::string& data_file_name() const { return _data_file_name; }
+    ConsoleInput& console_in() { return *_console_in; }
+    std::ostream& console_out() { return *_console_out; }
+
+private:
+    void refuse(const std::string& message_lines);
+    int refuse_bootstrap(const std::string& problem);
+    void write_data_echo();
+    void accumulate_locus_pair_sums(int*** freq_hap, int locus);
+    void write_coal_times_log();
+    int draw_haplotype(int locus, int population, int sample_size);
+    void build_running_totals();
+
+    std::unique_ptr<ConsoleInput> _own_console_in;
+    ConsoleInput* _console_in;
+    std::ostream* _console_out;
+    std::string _error_message;
+    std::string _data_file_name;
+
+    // Working tables reused by every call of compute_coal_times, so that a
+    // bootstrap replicate allocates nothing: the pair sums and pair counts of the
+    // locus in hand, (P+1) x (P+1) each, and per population the haplotypes that
+    // are present at that locus.
+    std::vector<float> _tot_diff;
+    std::vector<float> _count_diff;
+    std::vector<std::vector<int>> _present_haplotypes;
+    std::vector<int> _merged_haplotypes;
+    // Running totals of the observed counts per locus and population, built once
+    // per bootstrap, so that a draw finds its haplotype by bisection.
+    std::vector<std::vector<std::vector<std::int64_t>>> _running_totals;
+};
+
+// One error line in the program's single shape: "Error: " and the text.
+std::string error_line(const std::string& text);
+
+#endif

@@ -1,0 +1,1107 @@
+#include "COEF_ADMIX.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <iterator>
+#include <limits>
+#include <new>
+#include <sstream>
+
+#include "number_format.h"
+#include "whole_number.h"
+
+// ---------------------------------------------------------------------------
+// The generator
+
+namespace corvane {
+namespace {
+std::uint32_t generator_state = 1;
+}
+
+void srand(std::uint32_t seed)
+{
+    generator_state = seed;
+}
+
+int rand()
+{
+    generator_state = generator_state * 22695477u + 1u;
+    return static_cast<int>((generator_state >> 16) & 32767u);
+}
+}  // namespace corvane
+
+std::string error_line(const std::string& text)
+{
+    return "Error: " + text + "\n";
+}
+
+namespace {
+
+// Everything the engine prints as a real number goes through the one formatter.
+struct Real {
+    double value;
+};
+std::ostream& operator<<(std::ostream& out, Real real)
+{
+    return out << format_real(real.value);
+}
+
+std::string quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+// ---------------------------------------------------------------------------
+// Tokens of the data file
+
+// The data file as a sequence of white-space separated tokens. The file is read
+// whole, then cut into tokens on demand.
+class DataFileTokens {
+public:
+    explicit DataFileTokens(std::string contents) : _text(std::move(contents)) {}
+
+    bool next(std::string& token)
+    {
+        while (_pos < _text.size() && is_white_space(static_cast<unsigned char>(_text[_pos])))
+            ++_pos;
+        if (_pos >= _text.size())
+            return false;
+        const std::size_t start = _pos;
+        while (_pos < _text.size() && !is_white_space(static_cast<unsigned char>(_text[_pos])))
+            ++_pos;
+        token.assign(_text, start, _pos - start);
+        return true;
+    }
+
+private:
+    std::string _text;
+    std::size_t _pos = 0;
+};
+
+// A character source over one token, for the whole-number scanner.
+class TokenSource {
+public:
+    explicit TokenSource(const std::string& token) : _token(token) {}
+    int peek() const { return _pos < _token.size() ? static_cast<unsigned char>(_token[_pos]) : -1; }
+    void next() { ++_pos; }
+    bool at_end() const { return _pos >= _token.size(); }
+
+private:
+    const std::string& _token;
+    std::size_t _pos = 0;
+};
+
+bool is_digit(char ch)
+{
+    return ch >= '0' && ch <= '9';
+}
+
+// A decimal number with optional sign, point and exponent, and nothing else:
+// no infinity, no not-a-number, no hexadecimal floating notation.
+bool is_decimal_number(const std::string& token)
+{
+    std::size_t pos = 0;
+    if (pos < token.size() && (token[pos] == '+' || token[pos] == '-'))
+        ++pos;
+    std::size_t mantissa_digits = 0;
+    while (pos < token.size() && is_digit(token[pos])) { ++pos; ++mantissa_digits; }
+    if (pos < token.size() && token[pos] == '.') {
+        ++pos;
+        while (pos < token.size() && is_digit(token[pos])) { ++pos; ++mantissa_digits; }
+    }
+    if (mantissa_digits == 0)
+        return false;
+    if (pos < token.size() && (token[pos] == 'e' || token[pos] == 'E')) {
+        ++pos;
+        if (pos < token.size() && (token[pos] == '+' || token[pos] == '-'))
+            ++pos;
+        std::size_t exponent_digits = 0;
+        while (pos < token.size() && is_digit(token[pos])) { ++pos; ++exponent_digits; }
+        if (exponent_digits == 0)
+            return false;
+    }
+    return pos == token.size();
+}
+
+// Reads the data file's tokens into typed values. On the first problem it keeps
+// one message that names the file, the value that was expected and the token
+// found, and every later read fails.
+class DataFileReader {
+public:
+    DataFileReader(const std::string& file_name, std::string contents)
+        : _file_name(file_name), _tokens(std::move(contents)) {}
+
+    const std::string& message() const { return _message; }
+
+    template <class Describe>
+    bool label(Describe what)
+    {
+        return take(what);
+    }
+
+    template <class Describe>
+    bool real(float& target, Describe what)
+    {
+        if (!take(what))
+            return false;
+        if (!is_decimal_number(_token))
+            return fail("expected " + what() + " (a decimal number), found " + quoted(_token));
+        errno = 0;
+        float value = std::strtof(_token.c_str(), nullptr);
+        // A magnitude beyond the largest float is stored as the largest float.
+        if (std::isinf(value))
+            value = std::copysign(std::numeric_limits<float>::max(), value);
+        target = value;
+        return true;
+    }
+
+    template <class Describe>
+    bool whole(int& target, Describe what)
+    {
+        if (!take(what))
+            return false;
+        TokenSource source(_token);
+        ScannedWholeNumber number;
+        const WholeNumberScan scan = scan_whole_number(source, number);
+        if (scan == WholeNumberScan::not_a_number || (scan == WholeNumberScan::ok && !source.at_end()))
+            return fail("expected " + what() + " (a whole number), found " + quoted(_token));
+        int value = 0;
+        if (scan == WholeNumberScan::out_of_range || !whole_number_to_int(number, value))
+            return fail(what() + " is outside the range of 32-bit whole numbers: " + quoted(_token));
+        target = value;
+        return true;
+    }
+
+    // A count or a size: a whole number that is not negative.
+    template <class Describe>
+    bool count(int& target, Describe what)
+    {
+        int value = 0;
+        if (!whole(value, what))
+            return false;
+        if (value < 0)
+            return fail(what() + " must not be negative, found " + quoted(_token));
+        target = value;
+        return true;
+    }
+
+    bool fail(const std::string& text)
+    {
+        if (_message.empty())
+            _message = error_line("data file " + quoted(_file_name) + ": " + text);
+        return false;
+    }
+
+private:
+    template <class Describe>
+    bool take(Describe what)
+    {
+        if (!_message.empty())
+            return false;
+        if (!_tokens.next(_token))
+            return fail("the file ends before " + what());
+        return true;
+    }
+
+    std::string _file_name;
+    DataFileTokens _tokens;
+    std::string _token;
+    std::string _message;
+};
+
+std::string locus_text(int locus)
+{
+    return "locus " + std::to_string(locus);
+}
+
+std::string population_text(int population)
+{
+    return population == 0 ? "population 0 (the hybrid)" : "population " + std::to_string(population);
+}
+
+// The machine's physical memory in bytes, or 0 when it cannot be told.
+std::uint64_t physical_memory_bytes()
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::uint64_t kibibytes = 0;
+    std::string unit;
+    while (meminfo >> key >> kibibytes >> unit) {
+        if (key == "MemTotal:")
+            return kibibytes * 1024;
+    }
+    return 0;
+}
+
+// The bytes the main storage takes for P parental populations and L loci, each
+// allocation counted with a small bookkeeping overhead; in long double so that
+// absurd sizes do not wrap around.
+long double main_storage_bytes(long double P, long double L, long double M)
+{
+    const long double overhead = 16;
+    const long double per_locus = (8 * M + overhead)               // distance row pointers
+                                  + M * (4 * M + overhead)          // distance rows
+                                  + (4 * (P + 1) + overhead)        // sample sizes
+                                  + (8 * (P + 1) + overhead)        // count row pointers
+                                  + (P + 1) * (4 * M + overhead);   // count rows
+    const long double per_record = 3 * (4 * P + overhead) + 2 * (8 * P + overhead)
+                                   + 2 * P * (4 * P + overhead) + 4 * (8 * L + overhead);
+    return L * per_locus + per_record;
+}
+
+std::string megabytes_text(long double bytes)
+{
+    std::ostringstream text;
+    text << format_real(static_cast<double>(bytes / 1e6L)) << " MB";
+    return text.str();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and the main storage
+
+Coef_Admixture::Coef_Admixture()
+    : _own_console_in(std::make_unique<ConsoleInput>(std::cin)),
+      _console_in(_own_console_in.get()),
+      _console_out(&std::cout)
+{
+    log_file.open("log_file_admix.txt", std::ios::out | std::ios::trunc);
+    MAX_NB_ALLELES = 1000;
+}
+
+Coef_Admixture::Coef_Admixture(ConsoleInput& console_in, std::ostream& console_out)
+    : _console_in(&console_in), _console_out(&console_out)
+{
+    log_file.open("log_file_admix.txt", std::ios::out | std::ios::trunc);
+    MAX_NB_ALLELES = 1000;
+}
+
+Coef_Admixture::~Coef_Admixture()
+{
+    log_file.close();
+}
+
+void Coef_Admixture::refuse(const std::string& message_lines)
+{
+    _error_message = message_lines;
+}
+
+// Creates the main arrays, rows of pointers first and then each row, in the
+// order in which de_allocate_space walks them. Pointer arrays start out null, so
+// that storage half created when memory runs out can still be released; the
+// result is then 0.
+int Coef_Admixture::allocate_space()
+{
+    const int P = _nb_parent_pops;
+    const int L = _nb_loci;
+    const int M = MAX_NB_ALLELES;
+    try {
+        _num_alleles_loci = new int[L];
+        _dist_haplotypes = new float**[L]();
+        _sample_sizes = new int*[L]();
+        _freq_haplotypes = new int**[L]();
+        for (int l = 0; l < L; ++l) {
+            _dist_haplotypes[l] = new float*[M]();
+            for (int h = 0; h < M; ++h)
+                _dist_haplotypes[l][h] = new float[M];
+            _sample_sizes[l] = new int[P + 1];
+            _freq_haplotypes[l] = new int*[P + 1]();
+            for (int p = 0; p <= P; ++p)
+                _freq_haplotypes[l][p] = new int[M];
+        }
+        _hybrid_parental_coal_times = new float[P];
+        _left_hand_side_vector = new float[P];
+        _admixture_coefficients = new float[P];
+        _parental_coal_times = new float*[P]();
+        _right_hand_side_matrix = new float*[P]();
+        for (int p = 0; p < P; ++p)
+            _parental_coal_times[p] = new float[P];
+        for (int p = 0; p < P; ++p)
+            _right_hand_side_matrix[p] = new float[P];
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
+}
+
+int Coef_Admixture::de_allocate_space()
+{
+    const int P = _nb_parent_pops;
+    const int L = _nb_loci;
+    const int M = MAX_NB_ALLELES;
+    delete[] _num_alleles_loci;
+    _num_alleles_loci = nullptr;
+    if (_dist_haplotypes) {
+        for (int l = 0; l < L; ++l) {
+            if (!_dist_haplotypes[l])
+                continue;
+            for (int h = 0; h < M; ++h)
+                delete[] _dist_haplotypes[l][h];
+            delete[] _dist_haplotypes[l];
+        }
+        delete[] _dist_haplotypes;
+        _dist_haplotypes = nullptr;
+    }
+    if (_sample_sizes) {
+        for (int l = 0; l < L; ++l)
+            delete[] _sample_sizes[l];
+        delete[] _sample_sizes;
+        _sample_sizes = nullptr;
+    }
+    if (_freq_haplotypes) {
+        for (int l = 0; l < L; ++l) {
+            if (!_freq_haplotypes[l])
+                continue;
+            for (int p = 0; p <= P; ++p)
+                delete[] _freq_haplotypes[l][p];
+            delete[] _freq_haplotypes[l];
+        }
+        delete[] _freq_haplotypes;
+        _freq_haplotypes = nullptr;
+    }
+    delete[] _hybrid_parental_coal_times;
+    _hybrid_parental_coal_times = nullptr;
+    delete[] _left_hand_side_vector;
+    _left_hand_side_vector = nullptr;
+    delete[] _admixture_coefficients;
+    _admixture_coefficients = nullptr;
+    for (float*** matrix : {&_parental_coal_times, &_right_hand_side_matrix}) {
+        if (!*matrix)
+            continue;
+        for (int p = 0; p < P; ++p)
+            delete[] (*matrix)[p];
+        delete[] *matrix;
+        *matrix = nullptr;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// The data file
+
+int Coef_Admixture::read_data_in_file()
+{
+    std::ostream& console = console_out();
+    console << "\n\nType the name of the data file !" << std::endl;
+    std::string name_data_file_admix;
+    if (!console_in().read_word(name_data_file_admix)) {
+        refuse(error_line("no data file name was given: the console input ended"));
+        return 0;
+    }
+    _data_file_name = name_data_file_admix;
+
+    std::string contents;
+    {
+        std::ifstream data_file_admix(name_data_file_admix, std::ios::in | std::ios::binary);
+        if (!data_file_admix.is_open()) {
+            refuse(error_line("cannot open the data file " + quoted(name_data_file_admix)));
+            return 0;
+        }
+        contents.assign(std::istreambuf_iterator<char>(data_file_admix), std::istreambuf_iterator<char>());
+        if (data_file_admix.bad()) {
+            refuse(error_line("cannot read the data file " + quoted(name_data_file_admix)));
+            return 0;
+        }
+    }  // the data file is closed here: everything is in memory
+
+    DataFileReader reader(name_data_file_admix, std::move(contents));
+    if (!reader.real(_time_to_admix_event, [] { return std::string("the time since the admixture event"); }) ||
+        !reader.real(_mutation_rate_per_year, [] { return std::string("the mutation rate per year"); }) ||
+        !reader.whole(_nb_parent_pops, [] { return std::string("the number of parental populations"); }) ||
+        !reader.whole(_nb_loci, [] { return std::string("the number of loci"); })) {
+        refuse(reader.message());
+        return 0;
+    }
+    const int P = _nb_parent_pops;
+    const int L = _nb_loci;
+    if (P < 2) {
+        reader.fail("the number of parental populations is " + std::to_string(P) +
+                    "; at least 2 are needed to estimate admixture proportions");
+        refuse(reader.message());
+        return 0;
+    }
+    if (L < 1) {
+        reader.fail("the number of loci is " + std::to_string(L) + "; at least 1 is needed");
+        refuse(reader.message());
+        return 0;
+    }
+    const long double needed = main_storage_bytes(P, L, MAX_NB_ALLELES);
+    const std::uint64_t memory = physical_memory_bytes();
+    if (memory > 0 && needed > static_cast<long double>(memory)) {
+        reader.fail(std::to_string(L) + " loci and " + std::to_string(P) + " parental populations need " +
+                    megabytes_text(needed) + " of storage, more than this machine's memory (" +
+                    megabytes_text(memory) + ")");
+        refuse(reader.message());
+        return 0;
+    }
+    if (!allocate_space()) {
+        reader.fail("not enough memory for the storage of " + std::to_string(L) + " loci and " +
+                    std::to_string(P) + " parental populations (" + megabytes_text(needed) + ")");
+        refuse(reader.message());
+        return 0;
+    }
+
+    // Distance section: per locus a label, the number of haplotypes and the lower
+    // triangle of the distance matrix with its diagonal, row by row.
+    for (int i = 0; i < L; ++i) {
+        if (!reader.label([&] { return "the label of " + locus_text(i) + " in the distance section"; }) ||
+            !reader.whole(_num_alleles_loci[i], [&] { return "the number of haplotypes of " + locus_text(i); })) {
+            refuse(reader.message());
+            return 0;
+        }
+        const int haplotypes = _num_alleles_loci[i];
+        if (haplotypes < 0 || haplotypes > MAX_NB_ALLELES) {
+            _num_alleles_loci[i] = 0;  // nothing beyond the rows is ever touched
+            reader.fail("the number of haplotypes of " + locus_text(i) + " is " + std::to_string(haplotypes) +
+                        "; it must lie between 0 and " + std::to_string(MAX_NB_ALLELES));
+            refuse(reader.message());
+            return 0;
+        }
+        for (int j = 0; j < haplotypes; ++j) {
+            for (int k = 0; k <= j; ++k) {
+                float& distance = _dist_haplotypes[i][j][k];
+                if (!reader.real(distance, [&] {
+                        return "the distance between haplotypes " + std::to_string(j) + " and " +
+                               std::to_string(k) + " of " + locus_text(i);
+                    })) {
+                    refuse(reader.message());
+                    return 0;
+                }
+                _dist_haplotypes[i][k][j] = distance;
+            }
+        }
+    }
+
+    // Count section: per locus a label, the P+1 sample sizes (hybrid first) and
+    // one row of P+1 counts per haplotype.
+    for (int i = 0; i < L; ++i) {
+        if (!reader.label([&] { return "the label of " + locus_text(i) + " in the count section"; })) {
+            refuse(reader.message());
+            return 0;
+        }
+        for (int p = 0; p <= P; ++p) {
+            if (!reader.count(_sample_sizes[i][p], [&] {
+                    return "the sample size of " + population_text(p) + " at " + locus_text(i);
+                })) {
+                refuse(reader.message());
+                return 0;
+            }
+        }
+        for (int h = 0; h < _num_alleles_loci[i]; ++h) {
+            for (int p = 0; p <= P; ++p) {
+                if (!reader.count(_freq_haplotypes[i][p][h], [&] {
+                        return "the count of haplotype " + std::to_string(h) + " of " + population_text(p) +
+                               " at " + locus_text(i);
+                    })) {
+                    refuse(reader.message());
+                    return 0;
+                }
+            }
+        }
+    }
+
+    console << "\n\nTake into account molecular divergence between alleles <y,n> !" << std::endl;
+    char account_molecular = 'y';  // an answer that cannot be read keeps the distances
+    console_in().read_char(account_molecular);
+    if (account_molecular == 'n' || account_molecular == 'N') {
+        for (int i = 0; i < L; ++i)
+            for (int j = 0; j < _num_alleles_loci[i]; ++j)
+                for (int k = 0; k <= j; ++k)
+                    _dist_haplotypes[i][j][k] = _dist_haplotypes[i][k][j] = (j == k) ? 0.0f : 1.0f;
+    }
+    write_data_echo();
+    return 1;
+}
+
+void Coef_Admixture::write_data_echo()
+{
+    log_file << "-----" << std::endl;
+    log_file << "Read from data file:" << std::endl;
+    for (int i = 0; i < _nb_loci; ++i) {
+        log_file << "Locus " << i << ":" << std::endl;
+        for (int p = 0; p <= _nb_parent_pops; ++p) {
+            log_file << "Population " << p << ": ";
+            for (int h = 0; h < _num_alleles_loci[i]; ++h)
+                log_file << _freq_haplotypes[i][p][h] << " ";
+            log_file << std::endl;
+        }
+        log_file << "Distance matrix between haplotypes:" << std::endl;
+        for (int j = 0; j < _num_alleles_loci[i]; ++j) {
+            for (int k = 0; k <= j; ++k)
+                log_file << Real{_dist_haplotypes[i][j][k]} << " ";
+            log_file << std::endl;
+        }
+    }
+}
+
+// Every mean coalescence time needs pairs of haplotype copies: at each locus the
+// hybrid sample must hold a copy and every parental sample two, or a mean would
+// be a division by zero.
+int Coef_Admixture::check_observed_pair_counts()
+{
+    for (int i = 0; i < _nb_loci; ++i) {
+        for (int p = 0; p <= _nb_parent_pops; ++p) {
+            std::int64_t copies = 0;
+            for (int h = 0; h < _num_alleles_loci[i]; ++h)
+                copies += _freq_haplotypes[i][p][h];
+            const std::int64_t needed = p == 0 ? 1 : 2;
+            if (copies >= needed)
+                continue;
+            const std::string who = p == 0 ? "the hybrid population (population 0)"
+                                           : "parental population " + std::to_string(p);
+            refuse(error_line("data file " + quoted(_data_file_name) + ": at " + locus_text(i) + " " + who +
+                              " holds " + std::to_string(copies) + " haplotype " +
+                              (copies == 1 ? "copy" : "copies") + "; at least " + std::to_string(needed) +
+                              (needed == 1 ? " is" : " are") + " needed to form its mean coalescence times") +
+                   "Corvane2_0 cannot estimate admixture proportions in this case\n");
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Mean coalescence times
+//
+// Every stored value is a float and every expression is evaluated in long
+// double (the x86-64 extended type) and rounded once when stored: the operands
+// are widened explicitly, since C++ would otherwise evaluate float expressions
+// in float.
+
+namespace {
+
+// Pairs of distinct copies among the copies of one haplotype in one sample,
+// c(c-1)/2, evaluated as a real number held in a double and rounded half up.
+// In 64 bits, so that no count a sample can hold overflows.
+std::int64_t same_haplotype_pairs(std::int64_t copies)
+{
+    const double half_product = static_cast<double>(static_cast<long double>(copies - 1) * 0.5L *
+                                                    static_cast<long double>(copies));
+    const double whole = half_product - std::floor(half_product) < 0.5 ? std::floor(half_product)
+                                                                       : std::ceil(half_product);
+    return static_cast<std::int64_t>(whole);
+}
+
+// Adds `pairs` pairs of copies at `distance` to the sums of one population pair.
+// A zero weight would leave both sums exactly as they are, so callers skip it.
+inline void add_pairs(float& tot_diff, float& count_diff, float distance, std::int64_t pairs)
+{
+    tot_diff = static_cast<float>(static_cast<long double>(tot_diff) +
+                                  static_cast<long double>(distance) * static_cast<long double>(pairs));
+    count_diff = static_cast<float>(static_cast<long double>(count_diff) + static_cast<long double>(pairs));
+}
+
+// tot / count in extended precision; no pairs give no mean (not-a-number), which
+// the callers never let happen but which can never be a division by zero.
+inline long double mean_distance(float tot_diff, float count_diff)
+{
+    if (count_diff == 0.0f)
+        return std::numeric_limits<long double>::quiet_NaN();
+    return static_cast<long double>(tot_diff) / static_cast<long double>(count_diff);
+}
+
+}  // namespace
+
+// The pair sums of one locus for every pair of populations (p, q), p <= q. Terms
+// are added to each sum in the order of the haplotype pairs (x, y), x <= y; only
+// haplotypes present in the samples concerned can give a pair, so the loops run
+// over those alone.
+void Coef_Admixture::accumulate_locus_pair_sums(int*** freq_hap, int locus)
+{
+    const int populations = _nb_parent_pops + 1;
+    const int haplotypes = _num_alleles_loci[locus];
+    float** distance = _dist_haplotypes[locus];
+    int** counts = freq_hap[locus];
+
+    _present_haplotypes.resize(populations);
+    for (int p = 0; p < populations; ++p) {
+        std::vector<int>& present = _present_haplotypes[p];
+        present.clear();
+        for (int x = 0; x < haplotypes; ++x)
+            if (counts[p][x] != 0)
+                present.push_back(x);
+    }
+
+    for (int p = 0; p < populations; ++p) {
+        const int* cp = counts[p];
+        const std::vector<int>& present = _present_haplotypes[p];
+        float& tot_within = _tot_diff[p * populations + p];
+        float& count_within = _count_diff[p * populations + p];
+        for (std::size_t a = 0; a < present.size(); ++a) {
+            const int x = present[a];
+            const float* row = distance[x];
+            const std::int64_t cx = cp[x];
+            const std::int64_t same = same_haplotype_pairs(cx);
+            if (same != 0)
+                add_pairs(tot_within, count_within, row[x], same);
+            for (std::size_t b = a + 1; b < present.size(); ++b) {
+                const int y = present[b];
+                add_pairs(tot_within, count_within, row[y], cx * cp[y]);
+            }
+        }
+
+        for (int q = p + 1; q < populations; ++q) {
+            const int* cq = counts[q];
+            const std::vector<int>& other = _present_haplotypes[q];
+            _merged_haplotypes.clear();
+            std::set_union(present.begin(), present.end(), other.begin(), other.end(),
+                           std::back_inserter(_merged_haplotypes));
+            float& tot_between = _tot_diff[p * populations + q];
+            float& count_between = _count_diff[p * populations + q];
+            const std::vector<int>& merged = _merged_haplotypes;
+            for (std::size_t a = 0; a < merged.size(); ++a) {
+                const int x = merged[a];
+                const float* row = distance[x];
+                const std::int64_t cpx = cp[x];
+                const std::int64_t cqx = cq[x];
+                const std::int64_t same = cpx * cqx;
+                if (same != 0)
+                    add_pairs(tot_between, count_between, row[x], same);
+                for (std::size_t b = a + 1; b < merged.size(); ++b) {
+                    const int y = merged[b];
+                    const std::int64_t pairs = cpx * cq[y] + static_cast<std::int64_t>(cp[y]) * cqx;
+                    if (pairs != 0)
+                        add_pairs(tot_between, count_between, row[y], pairs);
+                }
+            }
+            _tot_diff[q * populations + p] = tot_between;
+            _count_diff[q * populations + p] = count_between;
+        }
+    }
+}
+
+int Coef_Admixture::compute_coal_times(int*** freq_hap)
+{
+    const int n = _nb_parent_pops;
+    const int populations = n + 1;
+    float* H = _hybrid_parental_coal_times;
+    float** P = _parental_coal_times;
+    for (int k = 0; k < n; ++k)
+        H[k] = 0.0f;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            P[i][j] = 0.0f;
+    _tot_diff.resize(static_cast<std::size_t>(populations) * populations);
+    _count_diff.resize(_tot_diff.size());
+    std::fill(_tot_diff.begin(), _tot_diff.end(), 0.0f);
+    std::fill(_count_diff.begin(), _count_diff.end(), 0.0f);
+
+    for (int l = 0; l < _nb_loci; ++l) {
+        std::fill(_tot_diff.begin(), _tot_diff.end(), 0.0f);
+        std::fill(_count_diff.begin(), _count_diff.end(), 0.0f);
+        accumulate_locus_pair_sums(freq_hap, l);
+        for (int k = 0; k < n; ++k)
+            H[k] = static_cast<float>(H[k] + mean_distance(_tot_diff[k + 1], _count_diff[k + 1]));
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) {
+                const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
+                P[i][j] = static_cast<float>(P[i][j] + mean_distance(_tot_diff[cell], _count_diff[cell]));
+            }
+    }
+    // Each locus weighs the same in the mean. Without loci there is no mean at all.
+    const long double loci = _nb_loci;
+    for (int k = 0; k < n; ++k)
+        H[k] = _nb_loci > 0 ? static_cast<float>(H[k] / loci) : std::numeric_limits<float>::quiet_NaN();
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            P[i][j] = _nb_loci > 0 ? static_cast<float>(P[i][j] / loci) : std::numeric_limits<float>::quiet_NaN();
+
+    write_coal_times_log();
+
+    for (int i = 1; i < n; ++i)
+        for (int j = 0; j < i; ++j)
+            if (P[i][j] == 0.0f)
+                return 0;
+    return 1;
+}
+
+void Coef_Admixture::write_coal_times_log()
+{
+    const int n = _nb_parent_pops;
+    const int populations = n + 1;
+    log_file << "-----" << std::endl;
+    log_file << "Time to admix event: " << Real{_time_to_admix_event} << std::endl;
+    for (int k = 0; k < n; ++k)
+        log_file << "Hybrid-parental " << k << ": " << "Tot_diff:" << Real{_tot_diff[k + 1]}
+                 << " Count_diff:" << Real{_count_diff[k + 1]} << " Times:" << Real{_hybrid_parental_coal_times[k]}
+                 << std::endl;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+            const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
+            log_file << "Parentals " << j << "," << i << ": " << "Tot_diff:" << Real{_tot_diff[cell]}
+                     << " Count_diff:" << Real{_count_diff[cell]} << " Times:" << Real{_parental_coal_times[i][j]}
+                     << std::endl;
+        }
+}
+
+void Coef_Admixture::add_time_to_admix_event()
+{
+    const long double admixture_term =
+        static_cast<long double>(2.0f) * _time_to_admix_event * static_cast<long double>(_mutation_rate_per_year);
+    for (int i = 0; i < _nb_parent_pops; ++i)
+        _parental_coal_times[i][i] = static_cast<float>(_parental_coal_times[i][i] + admixture_term);
+}
+
+// ---------------------------------------------------------------------------
+// The linear system and its solution
+
+namespace {
+
+// Sum over i of a[i] * b[i], in extended precision, in ascending order of i.
+// Every product of two floats is exact in long double.
+long double sum_of_products(int n, const float* const* a_rows, int a_col, const float* const* b_rows, int b_col)
+{
+    long double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += static_cast<long double>(a_rows[i][a_col]) * static_cast<long double>(b_rows[i][b_col]);
+    return sum;
+}
+
+long double sum_of_products(int n, const float* const* a_rows, int a_col, const float* b)
+{
+    long double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += static_cast<long double>(a_rows[i][a_col]) * static_cast<long double>(b[i]);
+    return sum;
+}
+
+bool usable_pivot(float pivot)
+{
+    return pivot != 0.0f && std::isfinite(pivot);
+}
+
+}  // namespace
+
+// The normal equations of the least-squares fit of the hybrid's times by the
+// parental times under the constraint that the proportions sum to one: equation
+// j reads sum over k of M[j][k] mu_k = v[j] for j, k below the last parental
+// population r, whose proportion is 1 minus the others.
+void Coef_Admixture::compute_coefficients_of_linear_equations()
+{
+    const int n = _nb_parent_pops;
+    const int r = n - 1;
+    const float* const* P = _parental_coal_times;
+    const float* H = _hybrid_parental_coal_times;
+    float** M = _right_hand_side_matrix;
+    float* v = _left_hand_side_vector;
+    for (int i = 0; i < n; ++i) {
+        v[i] = 0.0f;
+        for (int j = 0; j < n; ++j)
+            M[i][j] = 0.0f;
+    }
+    for (int j = 0; j < r; ++j) {
+        for (int k = 0; k < r; ++k) {
+            if (k == j) {
+                const long double S1 = sum_of_products(n, P, j, P, j);
+                const long double S2 = sum_of_products(n, P, r, P, r);
+                const long double S3 = sum_of_products(n, P, r, P, j);
+                M[j][j] = static_cast<float>(S1 + (S2 - static_cast<long double>(2.0f) * S3));
+            } else {
+                const long double A = sum_of_products(n, P, r, P, r);
+                const long double B = sum_of_products(n, P, j, P, k);
+                const long double C = sum_of_products(n, P, j, P, r);
+                const long double D = sum_of_products(n, P, r, P, k);
+                M[j][k] = static_cast<float>((B - D) + (A - C));
+            }
+        }
+        const long double Q1 = sum_of_products(n, P, r, P, r);
+        const long double Q2 = sum_of_products(n, P, j, H);
+        const long double Q3 = sum_of_products(n, P, r, H);
+        const long double Q4 = sum_of_products(n, P, r, P, j);
+        v[j] = static_cast<float>((Q2 - Q4) + (Q1 - Q3));
+    }
+
+    log_file << "-----" << std::endl;
+    log_file << "Linear equations of admixture coefficients !" << std::endl;
+    for (int j = 0; j < r; ++j) {
+        for (int k = 0; k < r; ++k) {
+            log_file << Real{M[j][k]} << "mu" << k + 1;
+            if (k != r - 1)
+                log_file << "+";
+        }
+        log_file << "=" << Real{v[j]} << std::endl;
+    }
+}
+
+// Gaussian elimination without pivoting, then back substitution. A pivot that is
+// zero or not finite cannot be divided by: the result is then 0 and x is left
+// incomplete.
+int Coef_Admixture::GaussNP(int n, float** a, float* b, float* x)
+{
+    for (int k = 0; k < n; ++k) {
+        if (!usable_pivot(a[k][k]))
+            return 0;
+        for (int i = k + 1; i < n; ++i) {
+            const long double m = static_cast<long double>(a[i][k]) / static_cast<long double>(a[k][k]);
+            for (int c = 0; c < n; ++c)
+                a[i][c] = static_cast<float>(a[i][c] - m * a[k][c]);
+            b[i] = static_cast<float>(b[i] - m * b[k]);
+        }
+    }
+    if (n <= 0)
+        return 1;
+    x[n - 1] = static_cast<float>(static_cast<long double>(b[n - 1]) / static_cast<long double>(a[n - 1][n - 1]));
+    for (int i = n - 1; i >= 0; --i) {
+        long double tt = 0;
+        for (int c = i + 1; c < n; ++c)
+            tt += static_cast<long double>(a[i][c]) * static_cast<long double>(x[c]);
+        x[i] = static_cast<float>((b[i] - tt) / static_cast<long double>(a[i][i]));
+    }
+    return 1;
+}
+
+int Coef_Admixture::gaussian_elimination(float* admix_coef)
+{
+    const int n = _nb_parent_pops;
+    if (!GaussNP(n - 1, _right_hand_side_matrix, _left_hand_side_vector, admix_coef)) {
+        console_out() << "error: Gaussian Elimination, no pivoting\n";
+        return 0;
+    }
+    long double sum = 0;
+    for (int k = 0; k < n - 1; ++k)
+        sum += admix_coef[k];
+    const double sum_admix = static_cast<double>(sum);
+    admix_coef[n - 1] = static_cast<float>(1.0L - static_cast<long double>(sum_admix));
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// The report
+
+int Coef_Admixture::write_results(int nb_boot)
+{
+    std::ofstream result_file_admix("result_admix.txt", std::ios::out | std::ios::trunc);
+    result_file_admix << "-----" << std::endl;
+    result_file_admix << "Admixture proportions:" << std::endl;
+    for (int i = 0; i < _nb_parent_pops; ++i)
+        result_file_admix << "Contribution of parental population " << i + 1 << ": mY" << i + 1 << " = "
+                          << Real{_admixture_coefficients[i]} << std::endl;
+    if (nb_boot > 0) {
+        result_file_admix << std::endl;
+        for (int i = 0; i < _nb_parent_pops; ++i) {
+            result_file_admix << "Bootstrapped mY" << i + 1 << " = " << Real{_admix_coef_mean_boot[i]} << std::endl;
+            result_file_admix << "Bootstrapped SD of mY" << i + 1 << " = " << Real{_admix_coef_sd_boot[i]}
+                              << std::endl;
+        }
+    }
+    result_file_admix.close();
+    if (!result_file_admix) {
+        refuse(error_line("the report file \"result_admix.txt\" could not be written"));
+        return 0;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// The bootstrap
+
+namespace {
+
+std::int64_t sum_of_counts(const int* counts, int haplotypes)
+{
+    std::int64_t sum = 0;
+    for (int h = 0; h < haplotypes; ++h)
+        sum += counts[h];
+    return sum;
+}
+
+}  // namespace
+
+// A replicate draws each sample anew from its counts. That needs a sample size
+// no larger than the sum of the counts (or some draws would select nothing),
+// and enough copies for every mean coalescence time of the replicate: two per
+// parental sample and one in the hybrid sample.
+int Coef_Admixture::check_bootstrap_possible()
+{
+    for (int i = 0; i < _nb_loci; ++i) {
+        for (int p = 0; p <= _nb_parent_pops; ++p) {
+            const int size = _sample_sizes[i][p];
+            const std::int64_t sum = sum_of_counts(_freq_haplotypes[i][p], _num_alleles_loci[i]);
+            const std::string where = "at " + locus_text(i) + " the sample size of " + population_text(p) +
+                                      " is " + std::to_string(size);
+            std::string problem;
+            if (size > sum)
+                problem = where + ", larger than the sum of its counts, " + std::to_string(sum);
+            else if (p > 0 && size < 2)
+                problem = where + "; a parental sample of at least 2 copies is needed (the counts sum to " +
+                          std::to_string(sum) + ")";
+            else if (p == 0 && size < 1)
+                problem = where + "; a hybrid sample of at least 1 copy is needed (the counts sum to " +
+                          std::to_string(sum) + ")";
+            if (!problem.empty())
+                return refuse_bootstrap(problem);
+        }
+    }
+    const long double overhead = 16;
+    const long double needed =
+        static_cast<long double>(_nb_bootstrap) * (8 + 4.0L * _nb_parent_pops + overhead) +
+        static_cast<long double>(_nb_loci) * (_nb_parent_pops + 1.0L) * (4.0L * MAX_NB_ALLELES + 8 + overhead);
+    const std::uint64_t memory = physical_memory_bytes();
+    if (memory > 0 && needed > static_cast<long double>(memory))
+        return refuse_bootstrap(std::to_string(_nb_bootstrap) + " replicates need " + megabytes_text(needed) +
+                                " of storage, more than this machine's memory (" + megabytes_text(memory) + ")");
+    return 1;
+}
+
+int Coef_Admixture::refuse_bootstrap(const std::string& problem)
+{
+    refuse("Bootstrap impossible: " + problem + "\n" +
+           "No bootstrap replicate is run; the estimate is reported without them.\n");
+    return 0;
+}
+
+void Coef_Admixture::allocate_space_for_bootstrap(int nb_boot)
+{
+    const int P = _nb_parent_pops;
+    _freq_hap_boot = new int**[_nb_loci]();
+    for (int l = 0; l < _nb_loci; ++l) {
+        _freq_hap_boot[l] = new int*[P + 1]();
+        for (int p = 0; p <= P; ++p)
+            _freq_hap_boot[l][p] = new int[MAX_NB_ALLELES];
+    }
+    _admix_coef_mean_boot = new float[P];
+    _admix_coef_sd_boot = new float[P];
+    _admixture_coef_boot = new float*[nb_boot]();
+    for (int b = 0; b < nb_boot; ++b)
+        _admixture_coef_boot[b] = new float[P];
+    build_running_totals();
+}
+
+// Running totals S(h) = c[0] + ... + c[h] of every observed sample, so that the
+// haplotype whose running total first reaches a random number is found by
+// bisection instead of a walk over all haplotypes. They depend on the observed
+// counts only and serve every replicate.
+void Coef_Admixture::build_running_totals()
+{
+    _running_totals.assign(_nb_loci, std::vector<std::vector<std::int64_t>>(_nb_parent_pops + 1));
+    for (int l = 0; l < _nb_loci; ++l)
+        for (int p = 0; p <= _nb_parent_pops; ++p) {
+            std::vector<std::int64_t>& totals = _running_totals[l][p];
+            std::int64_t running = 0;
+            for (int h = 0; h < _num_alleles_loci[l]; ++h) {
+                running += _freq_haplotypes[l][p][h];
+                totals.push_back(running);
+            }
+        }
+}
+
+// One draw from the sample of `population` at `locus`: a random number r from 0
+// to n-1; 0 selects haplotype 0 when it is present and is drawn again otherwise;
+// r from 1 to n-1 selects the first haplotype whose running total reaches r.
+int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
+{
+    const int* counts = _freq_haplotypes[locus][population];
+    const std::vector<std::int64_t>& totals = _running_totals[locus][population];
+    int random_number = corvane::rand() % sample_size;
+    int num_correct_allele = 0;
+    if (random_number == 0 && counts[0] > 0)
+        num_correct_allele = 0;
+    else if (random_number == 0 && sample_size == 1) {
+        // Only 0 can ever be drawn here, so drawing again would never end: take
+        // the one present haplotype instead.
+        const auto first_present = std::upper_bound(totals.begin(), totals.end(), std::int64_t{0});
+        num_correct_allele = static_cast<int>(std::min<std::ptrdiff_t>(first_present - totals.begin(),
+                                                                       static_cast<std::ptrdiff_t>(totals.size()) - 1));
+    } else {
+        while (random_number == 0)
+            random_number = corvane::rand() % sample_size;
+        // A sample size above the sum of the counts is refused before any
+        // replicate; the haplotype is kept within those in use all the same.
+        const auto reached = std::lower_bound(totals.begin(), totals.end(), std::int64_t{random_number});
+        num_correct_allele = static_cast<int>(std::min<std::ptrdiff_t>(reached - totals.begin(),
+                                                                       static_cast<std::ptrdiff_t>(totals.size()) - 1));
+    }
+    if (static_cast<double>(counts[num_correct_allele]) < 0.00001) {
+        console_out() << "random_number: " << random_number << std::endl;
+        console_out() << "Problem ! Should never be the case !" << std::endl;
+        char dummy = 0;
+        console_in().read_char(dummy);
+    }
+    return num_correct_allele;
+}
+
+int Coef_Admixture::bootstrap_pops()
+{
+    for (int i = 0; i < _nb_loci; ++i)
+        for (int j = 0; j <= _nb_parent_pops; ++j)
+            std::fill(_freq_hap_boot[i][j], _freq_hap_boot[i][j] + _num_alleles_loci[i], 0);
+    for (int i = 0; i < _nb_loci; ++i) {
+        for (int j = 0; j <= _nb_parent_pops; ++j) {
+            const int n = _sample_sizes[i][j];
+            if (_num_alleles_loci[i] <= 0)
+                continue;  // no haplotype to draw; the sample sizes check refuses this first
+            for (int draw = 0; draw < n; ++draw)
+                ++_freq_hap_boot[i][j][draw_haplotype(i, j, n)];
+        }
+    }
+    log_file << "-----" << std::endl;
+    log_file << "Bootstrapped frequencies:" << std::endl;
+    for (int i = 0; i < _nb_loci; ++i) {
+        log_file << "Locus " << i << ":" << std::endl;
+        for (int j = 0; j <= _nb_parent_pops; ++j) {
+            log_file << "Population " << j << ": ";
+            for (int h = 0; h < _num_alleles_loci[i]; ++h)
+                log_file << _freq_hap_boot[i][j][h] << " ";
+            log_file << std::endl;
+        }
+    }
+    return 1;
+}
+
+void Coef_Admixture::compute_mean_sd_bootstrap()
+{
+    const int B = _nb_bootstrap;
+    const int P = _nb_parent_pops;
+    if (B == 1) {
+        for (int p = 0; p < P; ++p) {
+            _admix_coef_mean_boot[p] = _admixture_coef_boot[0][p];
+            _admix_coef_sd_boot[p] = 0.0f;
+        }
+        return;
+    }
+    for (int p = 0; p < P; ++p) {
+        long double sum_admix_coef = 0;
+        for (int b = 0; b < B; ++b)
+            sum_admix_coef += _admixture_coef_boot[b][p];
+        _admix_coef_mean_boot[p] = static_cast<float>(sum_admix_coef / B);
+    }
+    for (int p = 0; p < P; ++p) {
+        long double sum_squared_diff = 0;
+        const long double mean = _admix_coef_mean_boot[p];
+        for (int b = 0; b < B; ++b) {
+            const long double diff = _admixture_coef_boot[b][p] - mean;
+            sum_squared_diff += diff * diff;
+        }
+        _admix_coef_sd_boot[p] = static_cast<float>(std::sqrt(sum_squared_diff / (B - 1)));
+    }
+}
+
+int Coef_Admixture::de_allocate_space_for_bootstrap(int nb_boot)
+{
+    if (_freq_hap_boot) {
+        for (int l = 0; l < _nb_loci; ++l) {
+            if (!_freq_hap_boot[l])
+                continue;
+            for (int p = 0; p <= _nb_parent_pops; ++p)
+                delete[] _freq_hap_boot[l][p];
+            delete[] _freq_hap_boot[l];
+        }
+        delete[] _freq_hap_boot;
+        _freq_hap_boot = nullptr;
+    }
+    delete[] _admix_coef_mean_boot;
+    _admix_coef_mean_boot = nullptr;
+    delete[] _admix_coef_sd_boot;
+    _admix_coef_sd_boot = nullptr;
+    if (_admixture_coef_boot) {
+        for (int b = 0; b < nb_boot; ++b)
+            delete[] _admixture_coef_boot[b];
+        delete[] _admixture_coef_boot;
+        _admixture_coef_boot = nullptr;
+    }
+    _running_totals.clear();
+    return 1;
+}

@@ -1,0 +1,93 @@
+#include "console_input.h"
+
+#include "whole_number.h"
+
+bool is_white_space(int ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f';
+}
+
+ConsoleInput::ConsoleInput(std::istream& in) : in_(in) {}
+
+int ConsoleInput::peek()
+{
+    const auto ch = in_.peek();
+    return ch == std::istream::traits_type::eof() ? -1 : ch;
+}
+
+void ConsoleInput::next()
+{
+    in_.get();
+}
+
+// Leaves the stream at the first character that is not white space; false when
+// the input ends first (and the reader is then failed for good).
+bool ConsoleInput::skip_white_space()
+{
+    if (failed_)
+        return false;
+    while (is_white_space(peek()))
+        next();
+    if (peek() < 0)
+        failed_ = true;
+    return !failed_;
+}
+
+bool ConsoleInput::read_word(std::string& word)
+{
+    if (!skip_white_space())
+        return false;
+    std::string text;
+    while (peek() >= 0 && !is_white_space(peek())) {
+        text += static_cast<char>(peek());
+        next();
+    }
+    word = text;
+    return true;
+}
+
+bool ConsoleInput::read_char(char& answer)
+{
+    if (!skip_white_space())
+        return false;
+    answer = static_cast<char>(peek());
+    next();
+    return true;
+}
+
+bool ConsoleInput::read_whole_number(ScannedWholeNumber& number)
+{
+    if (!skip_white_space())
+        return false;
+    if (scan_whole_number(*this, number) != WholeNumberScan::ok)
+        failed_ = true;
+    return !failed_;
+}
+
+bool ConsoleInput::read_int(int& value)
+{
+    ScannedWholeNumber number;
+    if (!read_whole_number(number))
+        return false;
+    int converted = 0;
+    if (!whole_number_to_int(number, converted)) {
+        failed_ = true;
+        return false;
+    }
+    value = converted;
+    return true;
+}
+
+bool ConsoleInput::read_uint32(std::uint32_t& value)
+{
+    ScannedWholeNumber number;
+    if (!read_whole_number(number))
+        return false;
+    std::uint32_t converted = 0;
+    if (!whole_number_to_uint32(number, converted)) {
+        failed_ = true;
+        return false;
+    }
+    value = converted;
+    return true;
+}

@@ -1,0 +1,8 @@
+#include <iostream>
+
+#include "run_driver.h"
+
+int main()
+{
+    return run_corvane(std::cin, std::cout);
+}

@@ -1,0 +1,83 @@
+#ifndef CORVANE_WHOLE_NUMBER_H
+#define CORVANE_WHOLE_NUMBER_H
+
+#include <cstdint>
+
+// Whole numbers are written with an optional sign and automatic base detection:
+// a leading 0x or 0X makes them hexadecimal, any other leading 0 octal, and
+// otherwise they are decimal. The data file reader and the console reader both
+// scan them here, so the two accept exactly the same numbers.
+
+enum class WholeNumberScan { ok, not_a_number, out_of_range };
+
+struct ScannedWholeNumber {
+    bool negative = false;
+    std::uint64_t magnitude = 0;  // saturates just above 2^32: larger is out of range anyway
+};
+
+inline int digit_value(int ch)
+{
+    if (ch >= '0' && ch <= '9') return ch - '0';
+    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+    return 99;
+}
+
+// Scans the longest prefix of the source that forms a whole number, the way a
+// stream extracts one: "25abc" gives 25 and leaves "abc", "08" gives 0 and leaves
+// "8". The source offers peek() (-1 at its end) and next().
+template <class Source>
+WholeNumberScan scan_whole_number(Source& source, ScannedWholeNumber& number)
+{
+    constexpr std::uint64_t saturation = (std::uint64_t{1} << 32) + 1;
+    number = ScannedWholeNumber{};
+    if (source.peek() == '+' || source.peek() == '-') {
+        number.negative = source.peek() == '-';
+        source.next();
+    }
+    int base = 10;
+    int digits = 0;
+    if (source.peek() == '0') {
+        source.next();
+        digits = 1;
+        base = 8;
+        if (source.peek() == 'x' || source.peek() == 'X') {
+            source.next();
+            base = 16;
+            digits = 0;  // "0x" needs at least one hexadecimal digit after it
+        }
+    }
+    while (digit_value(source.peek()) < base) {
+        std::uint64_t next = number.magnitude * base + digit_value(source.peek());
+        number.magnitude = next > saturation ? saturation : next;
+        source.next();
+        ++digits;
+    }
+    if (digits == 0)
+        return WholeNumberScan::not_a_number;
+    return number.magnitude >= saturation ? WholeNumberScan::out_of_range : WholeNumberScan::ok;
+}
+
+// A signed 32-bit value, or false when the number lies outside that range.
+inline bool whole_number_to_int(const ScannedWholeNumber& number, int& value)
+{
+    const std::uint64_t limit = number.negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
+    if (number.magnitude > limit)
+        return false;
+    value = number.negative ? static_cast<int>(-static_cast<std::int64_t>(number.magnitude))
+                            : static_cast<int>(number.magnitude);
+    return true;
+}
+
+// An unsigned 32-bit value; a minus sign gives the value modulo 2^32 (-1 is
+// 4294967295). False when the magnitude does not fit 32 bits.
+inline bool whole_number_to_uint32(const ScannedWholeNumber& number, std::uint32_t& value)
+{
+    if (number.magnitude > 0xFFFFFFFFu)
+        return false;
+    const auto magnitude = static_cast<std::uint32_t>(number.magnitude);
+    value = number.negative ? 0u - magnitude : magnitude;
+    return true;
+}
+
+#endif
