@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Runs the real program once, in a fresh temporary folder, and compares what it
+# leaves behind byte for byte with what a case folder expects.
+#
+#   run_case.sh PROGRAM CASE_DIR
+#
+# CASE_DIR holds:
+#   console     what the user types (piped to the program; no file: empty input)
+#   given/      files put in the working folder before the run (data files, an
+#               earlier report, ...); a sub-folder is copied as it is
+#   expected/   files that must exist afterwards with exactly these bytes;
+#               "stdout" stands for the console output and "status" for the
+#               exit status followed by a line end
+#   absent      names of files that must not exist after the run, one a line
+#
+# CORVANE_RUN_PREFIX (for example a valgrind command) is put before the program.
+# With CORVANE_STATUS_ONLY=1 only the exit status is compared.
+set -u
+program=$(readlink -f "$1")
+case_dir=$(readlink -f "$2")
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+
+if [ -d "$case_dir/given" ]; then
+    cp -R "$case_dir/given/." "$work/"
+fi
+console_file=/dev/null
+[ -f "$case_dir/console" ] && console_file="$case_dir/console"
+
+(
+    cd "$work" || exit 99
+    # shellcheck disable=SC2086
+    ${CORVANE_RUN_PREFIX:-} "$program" < "$console_file" > "$work/.stdout"
+    echo $? > "$work/.status"
+)
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+compare() {  # expected-file actual-file label
+    if [ ! -e "$2" ]; then
+        fail "$3 was not written"
+    elif ! cmp -s "$1" "$2"; then
+        fail "$3 differs from the expected bytes:"
+        diff -u "$1" "$2" | head -n 40 | cat -A | head -n 40
+    fi
+}
+
+for expected in "$case_dir"/expected/*; do
+    [ -e "$expected" ] || continue
+    name=$(basename "$expected")
+    case "$name" in
+        status) compare "$expected" "$work/.status" "the exit status" ;;
+        stdout) [ "${CORVANE_STATUS_ONLY:-0}" = 1 ] || compare "$expected" "$work/.stdout" "the console output" ;;
+        *) [ "${CORVANE_STATUS_ONLY:-0}" = 1 ] || compare "$expected" "$work/$name" "$name" ;;
+    esac
+done
+
+if [ -f "$case_dir/absent" ]; then
+    while IFS= read -r name; do
+        [ -n "$name" ] || continue
+        [ -e "$work/$name" ] && fail "$name exists but must not"
+    done < "$case_dir/absent"
+fi
+
+if [ "$failures" -gt 0 ]; then
+    echo "exit status: $(cat "$work/.status")"
+    exit 1
+fi
+exit 0
