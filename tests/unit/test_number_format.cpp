@@ -39,9 +39,11 @@ TEST(FormatReal, SinglePrecisionValuesPrintAtTheirWidenedValue)
     // 0.1f is 0.100000001490116..., 16777217 is not a float and rounds to 16777216.
     EXPECT_EQ(format_real(0.1f), "0.1");
     EXPECT_EQ(format_real(static_cast<float>(16777217)), "1.67772e+07");
-    // 2.0000005f widens to 2.00000047683716: the sixth digit comes from the exact value.
+    // 0.3333335f is really 0.333333492279...: rounded from its exact value it
+    // prints 0.333333, where rounding its short float text 0.3333335 would give
+    // 0.333334.
+    EXPECT_EQ(format_real(0.3333335f), "0.333333");
     EXPECT_EQ(format_real(1.0000005f), "1");
-    EXPECT_EQ(format_real(0.3333335f), "0.333334");
 }
 
 TEST(FormatReal, InfinitiesAndNotANumbersAreSpelledOut)
