@@ -1,0 +1,250 @@
+#!/usr/bin/env python3
+"""Independent reference for the admixture estimate, in exact rational arithmetic.
+
+Every operation is computed exactly and then rounded to a chosen number of
+significand bits, ties to even: 64 for the x86-64 extended type the program
+evaluates its expressions in, 24 for the single-precision values it stores.
+It writes the log blocks of the coalescence times and of the equations and the
+report exactly as the program prints them, so that expected files for the
+end-to-end cases can be worked out without the program under test.
+
+    exact_estimate.py DATA_FILE [--evaluate extended|double|float] [--no-divergence]
+
+With --evaluate double (or float) the expressions are evaluated at 53 (or 24)
+bits instead of 64: the outputs then show what a build that lost the extended
+evaluation would print.
+"""
+import sys
+from fractions import Fraction
+
+EVAL_BITS = 64
+STORE_BITS = 24
+
+
+def round_bits(x, bits):
+    """x rounded to `bits` significand bits, ties to even (no overflow handling)."""
+    x = Fraction(x)
+    if x == 0:
+        return Fraction(0)
+    sign = -1 if x < 0 else 1
+    a = abs(x)
+    e = a.numerator.bit_length() - a.denominator.bit_length()
+    if Fraction(2) ** e > a:
+        e -= 1
+    # now 2^e <= a < 2^(e+1); scale so the significand has `bits` bits
+    scale = Fraction(2) ** (bits - 1 - e)
+    m = a * scale
+    q, r = divmod(m.numerator, m.denominator)
+    rem = Fraction(r, m.denominator)
+    if rem > Fraction(1, 2) or (rem == Fraction(1, 2) and q % 2 == 1):
+        q += 1
+    return sign * Fraction(q) / scale
+
+
+def ev(x):
+    return round_bits(x, EVAL_BITS)
+
+
+def st(x):
+    return round_bits(x, STORE_BITS)
+
+
+def to_double(x):
+    return round_bits(x, 53)
+
+
+def fmt(x):
+    text = "%g" % float(x)
+    return text
+
+
+def parse_int(token):
+    """A whole number with automatic base detection: 0x hexadecimal, 0 octal."""
+    sign = -1 if token.startswith("-") else 1
+    digits = token.lstrip("+-")
+    if digits[:2].lower() == "0x":
+        return sign * int(digits[2:], 16)
+    if len(digits) > 1 and digits[0] == "0":
+        return sign * int(digits[1:], 8)
+    return sign * int(digits)
+
+
+def read_data(path):
+    tokens = open(path).read().split()
+    pos = 0
+
+    def take():
+        nonlocal pos
+        pos += 1
+        return tokens[pos - 1]
+
+    T = st(Fraction(take()))
+    mu = st(Fraction(take()))
+    P = parse_int(take())
+    L = parse_int(take())
+    loci = []
+    for _ in range(L):
+        take()
+        n = parse_int(take())
+        d = [[Fraction(0)] * n for _ in range(n)]
+        for j in range(n):
+            for k in range(j + 1):
+                d[j][k] = d[k][j] = st(Fraction(take()))
+        loci.append({"n": n, "d": d})
+    for locus in loci:
+        take()
+        sizes = [parse_int(take()) for _ in range(P + 1)]
+        counts = [[0] * locus["n"] for _ in range(P + 1)]
+        for h in range(locus["n"]):
+            for p in range(P + 1):
+                counts[p][h] = parse_int(take())
+        locus["sizes"] = sizes
+        locus["counts"] = counts
+    return T, mu, P, L, loci
+
+
+def same_haplotype_pairs(c):
+    v = to_double(ev(ev(Fraction(c - 1) * Fraction(1, 2)) * c))
+    fl = v.numerator // v.denominator
+    return fl if v - fl < Fraction(1, 2) else fl + (0 if v == fl else 1)
+
+
+def coal_times(T, P, L, loci, counts_of):
+    H = [Fraction(0)] * P
+    PT = [[Fraction(0)] * P for _ in range(P)]
+    tot = cnt = None
+    for l, locus in enumerate(loci):
+        n, d = locus["n"], locus["d"]
+        c = counts_of(l)
+        tot = [[Fraction(0)] * (P + 1) for _ in range(P + 1)]
+        cnt = [[Fraction(0)] * (P + 1) for _ in range(P + 1)]
+        for p in range(P + 1):
+            for q in range(p, P + 1):
+                for x in range(n):
+                    for y in range(x, n):
+                        if p == q and x == y:
+                            w = same_haplotype_pairs(c[p][x])
+                        elif p == q:
+                            w = c[p][x] * c[p][y]
+                        elif x == y:
+                            w = c[p][x] * c[q][x]
+                        else:
+                            w = c[p][x] * c[q][y] + c[p][y] * c[q][x]
+                        tot[p][q] = st(ev(tot[p][q] + ev(d[x][y] * w)))
+                        cnt[p][q] = st(ev(cnt[p][q] + w))
+                tot[q][p], cnt[q][p] = tot[p][q], cnt[p][q]
+        for k in range(P):
+            H[k] = st(ev(H[k] + ev(tot[0][k + 1] / cnt[0][k + 1])))
+        for i in range(P):
+            for j in range(P):
+                PT[i][j] = st(ev(PT[i][j] + ev(tot[i + 1][j + 1] / cnt[i + 1][j + 1])))
+    H = [st(ev(h / L)) for h in H]
+    PT = [[st(ev(v / L)) for v in row] for row in PT]
+    lines = ["-----", "Time to admix event: " + fmt(T)]
+    for k in range(P):
+        lines.append("Hybrid-parental %d: Tot_diff:%s Count_diff:%s Times:%s"
+                     % (k, fmt(tot[0][k + 1]), fmt(cnt[0][k + 1]), fmt(H[k])))
+    for i in range(P):
+        for j in range(i + 1):
+            lines.append("Parentals %d,%d: Tot_diff:%s Count_diff:%s Times:%s"
+                         % (j, i, fmt(tot[i + 1][j + 1]), fmt(cnt[i + 1][j + 1]), fmt(PT[i][j])))
+    ok = all(PT[i][j] != 0 for i in range(1, P) for j in range(i))
+    return H, PT, lines, ok
+
+
+def sum_products(pairs):
+    s = Fraction(0)
+    for a, b in pairs:
+        s = ev(s + ev(a * b))
+    return s
+
+
+def equations(P, PT, H):
+    r = P - 1
+    M = [[Fraction(0)] * P for _ in range(P)]
+    v = [Fraction(0)] * P
+    col = lambda j: [PT[i][j] for i in range(P)]
+    for j in range(r):
+        for k in range(r):
+            if k == j:
+                S1 = sum_products(zip(col(j), col(j)))
+                S2 = sum_products(zip(col(r), col(r)))
+                S3 = sum_products(zip(col(r), col(j)))
+                M[j][j] = st(ev(S1 + ev(S2 - ev(2 * S3))))
+            else:
+                A = sum_products(zip(col(r), col(r)))
+                B = sum_products(zip(col(j), col(k)))
+                C = sum_products(zip(col(j), col(r)))
+                D = sum_products(zip(col(r), col(k)))
+                M[j][k] = st(ev(ev(B - D) + ev(A - C)))
+        Q1 = sum_products(zip(col(r), col(r)))
+        Q2 = sum_products(zip(col(j), H))
+        Q3 = sum_products(zip(H, col(r)))
+        Q4 = sum_products(zip(col(r), col(j)))
+        v[j] = st(ev(ev(Q2 - Q4) + ev(Q1 - Q3)))
+    lines = ["-----", "Linear equations of admixture coefficients !"]
+    for j in range(r):
+        terms = "+".join("%smu%d" % (fmt(M[j][k]), k + 1) for k in range(r))
+        lines.append(terms + "=" + fmt(v[j]))
+    return M, v, lines
+
+
+def solve(P, M, v):
+    n = P - 1
+    a = [row[:] for row in M]
+    b = v[:]
+    x = [Fraction(0)] * P
+    for k in range(n):
+        if a[k][k] == 0:
+            return None
+        for i in range(k + 1, n):
+            m = ev(a[i][k] / a[k][k])
+            for c in range(n):
+                a[i][c] = st(ev(a[i][c] - ev(m * a[k][c])))
+            b[i] = st(ev(b[i] - ev(m * b[k])))
+    for i in range(n - 1, -1, -1):
+        tt = Fraction(0)
+        for c in range(i + 1, n):
+            tt = ev(tt + ev(a[i][c] * x[c]))
+        x[i] = st(ev(ev(b[i] - tt) / a[i][i]))
+    s = Fraction(0)
+    for k in range(n):
+        s = ev(s + x[k])
+    x[n] = st(ev(1 - to_double(s)))
+    return x
+
+
+def main():
+    global EVAL_BITS
+    args = sys.argv[1:]
+    if "--evaluate" in args:
+        mode = args[args.index("--evaluate") + 1]
+        EVAL_BITS = {"extended": 64, "double": 53, "float": 24}[mode]
+    T, mu, P, L, loci = read_data(args[0])
+    if "--no-divergence" in args:
+        for locus in loci:
+            n = locus["n"]
+            locus["d"] = [[Fraction(0 if j == k else 1) for k in range(n)] for j in range(n)]
+    H, PT, log, ok = coal_times(T, P, L, loci, lambda l: loci[l]["counts"])
+    print("\n".join(log))
+    if not ok:
+        print("(two parental populations with mean time 0)")
+        return
+    term = ev(ev(2 * T) * mu)
+    for i in range(P):
+        PT[i][i] = st(ev(PT[i][i] + term))
+    M, v, eq_lines = equations(P, PT, H)
+    print("\n".join(eq_lines))
+    x = solve(P, M, v)
+    if x is None:
+        print("(zero pivot)")
+        return
+    print("===== result_admix.txt")
+    print("-----")
+    print("Admixture proportions:")
+    for i in range(P):
+        print("Contribution of parental population %d: mY%d = %s" % (i + 1, i + 1, fmt(x[i])))
+
+
+if __name__ == "__main__":
+    main()
