@@ -9,6 +9,10 @@ report exactly as the program prints them, so that expected files for the
 end-to-end cases can be worked out without the program under test.
 
     exact_estimate.py DATA_FILE [--evaluate extended|double|float] [--no-divergence]
+                      [--write FOLDER]
+
+With --write the whole log_file_admix.txt and result_admix.txt of a run without
+bootstrap are written into FOLDER.
 
 With --evaluate double (or float) the expressions are evaluated at 53 (or 24)
 bits instead of 64: the outputs then show what a build that lost the extended
@@ -214,6 +218,18 @@ def solve(P, M, v):
     return x
 
 
+def echo_block(P, loci):
+    lines = ["-----", "Read from data file:"]
+    for l, locus in enumerate(loci):
+        lines.append("Locus %d:" % l)
+        for p in range(P + 1):
+            lines.append("Population %d: " % p + "".join("%d " % c for c in locus["counts"][p]))
+        lines.append("Distance matrix between haplotypes:")
+        for j in range(locus["n"]):
+            lines.append("".join(fmt(locus["d"][j][k]) + " " for k in range(j + 1)))
+    return lines
+
+
 def main():
     global EVAL_BITS
     args = sys.argv[1:]
@@ -225,25 +241,30 @@ def main():
         for locus in loci:
             n = locus["n"]
             locus["d"] = [[Fraction(0 if j == k else 1) for k in range(n)] for j in range(n)]
-    H, PT, log, ok = coal_times(T, P, L, loci, lambda l: loci[l]["counts"])
-    print("\n".join(log))
-    if not ok:
-        print("(two parental populations with mean time 0)")
-        return
-    term = ev(ev(2 * T) * mu)
-    for i in range(P):
-        PT[i][i] = st(ev(PT[i][i] + term))
-    M, v, eq_lines = equations(P, PT, H)
-    print("\n".join(eq_lines))
-    x = solve(P, M, v)
-    if x is None:
-        print("(zero pivot)")
-        return
-    print("===== result_admix.txt")
-    print("-----")
-    print("Admixture proportions:")
-    for i in range(P):
-        print("Contribution of parental population %d: mY%d = %s" % (i + 1, i + 1, fmt(x[i])))
+    log = echo_block(P, loci)
+    H, PT, times, ok = coal_times(T, P, L, loci, lambda l: loci[l]["counts"])
+    log += times
+    report = None
+    if ok:
+        term = ev(ev(2 * T) * mu)
+        for i in range(P):
+            PT[i][i] = st(ev(PT[i][i] + term))
+        M, v, eq_lines = equations(P, PT, H)
+        log += eq_lines
+        x = solve(P, M, v)
+        if x is not None:
+            report = ["-----", "Admixture proportions:"]
+            report += ["Contribution of parental population %d: mY%d = %s" % (i + 1, i + 1, fmt(x[i]))
+                       for i in range(P)]
+    if "--write" in args:
+        folder = args[args.index("--write") + 1]
+        with open(folder + "/log_file_admix.txt", "w") as out:
+            out.write("\n".join(log) + "\n")
+        if report:
+            with open(folder + "/result_admix.txt", "w") as out:
+                out.write("\n".join(report) + "\n")
+    print("\n".join(log[log.index("Read from data file:") + 1:][-(len(times) + (len(eq_lines) if ok else 0)):]))
+    print("\n".join(report) if report else "(no estimate: a mean time of 0 or a zero pivot)")
 
 
 if __name__ == "__main__":
