@@ -1,0 +1,482 @@
+// The bootstrap: the program's own generator, the drawing of one replicate, the
+// means and standard deviations of the replicates, the refusal of data that
+// cannot be resampled, and the reproducibility of whole runs from their seed.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "COEF_ADMIX.h"
+#include "console_input.h"
+#include "number_format.h"
+#include "run_driver.h"
+
+namespace {
+
+// The first five numbers of a generator nobody has seeded yet, taken before any
+// test runs (the state word is constant-initialised, so it already holds its
+// initial value here).
+const std::array<int, 5> unseeded_numbers = [] {
+    std::array<int, 5> numbers{};
+    for (int& number : numbers)
+        number = corvane::rand();
+    return numbers;
+}();
+
+std::vector<int> next_numbers(int how_many)
+{
+    std::vector<int> numbers;
+    for (int i = 0; i < how_many; ++i)
+        numbers.push_back(corvane::rand());
+    return numbers;
+}
+
+std::string file_contents(const std::string& name)
+{
+    std::ifstream file(name, std::ios::binary);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+// Every test works in a fresh temporary folder, since the record empties
+// "log_file_admix.txt" in the current folder when it is built.
+class InScratchFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/corvane_bootstrap_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        _folder = pattern;
+        char* previous = getcwd(nullptr, 0);
+        ASSERT_NE(previous, nullptr);
+        _previous_folder = previous;
+        std::free(previous);
+        ASSERT_EQ(chdir(_folder.c_str()), 0);
+    }
+
+    void TearDown() override
+    {
+        ASSERT_EQ(chdir(_previous_folder.c_str()), 0);
+        std::filesystem::remove_all(_folder);
+    }
+
+private:
+    std::string _folder;
+    std::string _previous_folder;
+};
+
+// A record filled by hand: one locus, the hybrid and `parents` parental
+// populations, each population given its sample size and haplotype counts.
+class Sample : public InScratchFolder {
+protected:
+    struct Population {
+        int sample_size;
+        std::vector<int> counts;
+    };
+
+    void SetUp() override
+    {
+        InScratchFolder::SetUp();
+        _record = std::make_unique<Coef_Admixture>(_in, _console);
+    }
+
+    void TearDown() override
+    {
+        if (_record->_freq_hap_boot)
+            _record->de_allocate_space_for_bootstrap(_record->_nb_bootstrap);
+        if (_record->_freq_haplotypes)
+            _record->de_allocate_space();
+        _record.reset();
+        InScratchFolder::TearDown();
+    }
+
+    // Loci given as lists of populations (hybrid first); every locus has as many
+    // haplotypes as its populations' count lists, with distance 1 between two
+    // different haplotypes.
+    Coef_Admixture& fill(const std::vector<std::vector<Population>>& loci, int replicates = 1)
+    {
+        Coef_Admixture& c = *_record;
+        c._nb_loci = static_cast<int>(loci.size());
+        c._nb_parent_pops = loci.empty() ? 2 : static_cast<int>(loci[0].size()) - 1;
+        c.allocate_space();
+        for (int l = 0; l < c._nb_loci; ++l) {
+            const int haplotypes = static_cast<int>(loci[l][0].counts.size());
+            c._num_alleles_loci[l] = haplotypes;
+            for (int x = 0; x < haplotypes; ++x)
+                for (int y = 0; y < haplotypes; ++y)
+                    c._dist_haplotypes[l][x][y] = x == y ? 0.0f : 1.0f;
+            for (int p = 0; p <= c._nb_parent_pops; ++p) {
+                c._sample_sizes[l][p] = loci[l][p].sample_size;
+                for (int h = 0; h < haplotypes; ++h)
+                    c._freq_haplotypes[l][p][h] = loci[l][p].counts[h];
+            }
+        }
+        c._nb_bootstrap = replicates;
+        c.allocate_space_for_bootstrap(replicates);
+        return c;
+    }
+
+    std::vector<int> resampled(int locus, int population) const
+    {
+        const Coef_Admixture& c = *_record;
+        return std::vector<int>(c._freq_hap_boot[locus][population],
+                                c._freq_hap_boot[locus][population] + c._num_alleles_loci[locus]);
+    }
+
+    std::istringstream _typed{""};
+    ConsoleInput _in{_typed};
+    std::ostringstream _console;
+    std::unique_ptr<Coef_Admixture> _record;
+};
+
+// What a replicate must hold, worked out from the generator's numbers with the
+// draw table of one sample: table[r] is the haplotype that random number r
+// selects, or -1 when r is drawn again. Returns the counts and how many numbers
+// the draws took.
+std::pair<std::vector<int>, int> counts_from_table(const std::vector<int>& numbers, int sample_size,
+                                                  const std::vector<int>& table, int haplotypes)
+{
+    std::vector<int> counts(haplotypes, 0);
+    int used = 0;
+    for (int draw = 0; draw < sample_size; ++draw) {
+        int haplotype = -1;
+        while (haplotype < 0)
+            haplotype = table.at(numbers.at(used++) % sample_size);
+        ++counts[haplotype];
+    }
+    return {counts, used};
+}
+
+// ---------------------------------------------------------------------------
+// The generator
+
+TEST(Generator, StartsFromStateOneWhenNeverSeeded)
+{
+    EXPECT_EQ(unseeded_numbers, (std::array<int, 5>{346, 130, 10982, 1090, 11656}));
+}
+
+TEST(Generator, SeedsSetTheStateWord)
+{
+    corvane::srand(1);
+    EXPECT_EQ(next_numbers(5), (std::vector<int>{346, 130, 10982, 1090, 11656}));
+    corvane::srand(0);
+    EXPECT_EQ(next_numbers(5), (std::vector<int>{0, 346, 130, 10982, 1090}));
+    // -1 typed at the seed question: 4294967295 * 22695477 + 1 = 4272271820
+    // (mod 2^32), whose bits 16 to 30 are 32421.
+    corvane::srand(4294967295u);
+    EXPECT_EQ(next_numbers(3), (std::vector<int>{32421, 561, 22046}));
+    corvane::srand(1);
+    EXPECT_EQ(corvane::rand(), 346);  // reseeding restarts the sequence
+}
+
+TEST(Generator, IsNotTheCLibraryGenerator)
+{
+    corvane::srand(1);
+    std::srand(12345);
+    (void)std::rand();
+    EXPECT_EQ(corvane::rand(), 346);
+}
+
+// ---------------------------------------------------------------------------
+// Drawing one replicate
+
+using Draws = Sample;
+
+TEST_F(Draws, NumberZeroIsDrawnAgainWhenHaplotypeZeroIsAbsent)
+{
+    // Counts (0, 3, 2), n = 5: random numbers 1 to 3 select haplotype 1, 4
+    // selects haplotype 2, 0 selects nothing and is drawn again. Seed 2024 gives
+    // the numbers 4 1 2 4 4 1 1 4 0 0 3 1 ... modulo 5, so the replicates below
+    // meet every case, the redraw of 0 included.
+    const std::vector<int> table{-1, 1, 1, 1, 2};
+    Coef_Admixture& c = fill({{{5, {0, 3, 2}}, {0, {0, 0, 0}}, {0, {0, 0, 0}}}}, 4);
+    corvane::srand(2024);
+    const std::vector<int> numbers = next_numbers(200);
+    corvane::srand(2024);
+    std::size_t offset = 0;
+    for (int replicate = 0; replicate < 4; ++replicate) {
+        const std::vector<int> rest(numbers.begin() + offset, numbers.end());
+        const auto [want, used] = counts_from_table(rest, 5, table, 3);
+        c.bootstrap_pops();
+        EXPECT_EQ(resampled(0, 0), want) << "replicate " << replicate + 1;
+        offset += used;
+    }
+    EXPECT_GT(offset, 20u) << "some 0 must have been drawn again in these replicates";
+    EXPECT_EQ(corvane::rand(), numbers[offset]) << "each draw and each repeat takes one number";
+    EXPECT_EQ(resampled(0, 1), (std::vector<int>{0, 0, 0})) << "a sample of size 0 holds nothing";
+    EXPECT_EQ(resampled(0, 2), (std::vector<int>{0, 0, 0}));
+}
+
+TEST_F(Draws, HaplotypeZeroTakesTheNumberZeroAndTheLastPresentHaplotypeOneNumberLess)
+{
+    // Counts (1, 2, 2), n = 5: 0 and 1 select haplotype 0, 2 and 3 haplotype 1,
+    // 4 haplotype 2.
+    const std::vector<int> table{0, 0, 1, 1, 2};
+    Coef_Admixture& c = fill({{{5, {1, 2, 2}}, {2, {2, 0, 0}}, {2, {0, 0, 2}}}}, 1);
+    corvane::srand(77);
+    const std::vector<int> numbers = next_numbers(50);
+    corvane::srand(77);
+    c.bootstrap_pops();
+    EXPECT_EQ(resampled(0, 0), counts_from_table(numbers, 5, table, 3).first);
+}
+
+TEST_F(Draws, ASingleHaplotypeAlwaysYieldsTheWholeSample)
+{
+    Coef_Admixture& c = fill({{{4, {0, 0, 4}}, {3, {3, 0, 0}}, {2, {0, 2, 0}}},
+                              {{1, {1, 0}}, {6, {0, 6}}, {2, {2, 0}}}},
+                             1);
+    for (unsigned seed : {0u, 1u, 99u, 4294967295u}) {
+        corvane::srand(seed);
+        for (int replicate = 0; replicate < 5; ++replicate) {
+            c.bootstrap_pops();
+            EXPECT_EQ(resampled(0, 0), (std::vector<int>{0, 0, 4})) << "seed " << seed;
+            EXPECT_EQ(resampled(0, 1), (std::vector<int>{3, 0, 0}));
+            EXPECT_EQ(resampled(0, 2), (std::vector<int>{0, 2, 0}));
+            EXPECT_EQ(resampled(1, 0), (std::vector<int>{1, 0}));
+            EXPECT_EQ(resampled(1, 1), (std::vector<int>{0, 6}));
+            EXPECT_EQ(resampled(1, 2), (std::vector<int>{2, 0}));
+        }
+    }
+    EXPECT_EQ(_console.str(), "") << "consistent data never reach the guard";
+}
+
+TEST_F(Draws, ASampleOfOneWithoutHaplotypeZeroEndsOnThePresentHaplotype)
+{
+    // n = 1: every random number is 0, which cannot select an absent haplotype
+    // 0 and would be drawn again for ever.
+    Coef_Admixture& c = fill({{{1, {0, 0, 1, 0}}, {2, {2, 0, 0, 0}}, {2, {2, 0, 0, 0}}}}, 1);
+    corvane::srand(5);
+    const std::vector<int> numbers = next_numbers(10);
+    corvane::srand(5);
+    c.bootstrap_pops();
+    EXPECT_EQ(resampled(0, 0), (std::vector<int>{0, 0, 1, 0}));
+    EXPECT_EQ(corvane::rand(), numbers[1 + 2 + 2]) << "one number for the sample of one";
+    EXPECT_EQ(_console.str(), "");
+}
+
+TEST_F(Draws, ASampleSmallerThanItsCountsDrawsOnlyTheFirstNumbers)
+{
+    // Counts (5, 5) with n = 5: random numbers 0 to 4 all fall within haplotype 0.
+    Coef_Admixture& c = fill({{{5, {5, 5}}, {2, {1, 1}}, {2, {2, 0}}}}, 1);
+    for (unsigned seed : {3u, 2024u}) {
+        corvane::srand(seed);
+        for (int replicate = 0; replicate < 4; ++replicate) {
+            c.bootstrap_pops();
+            EXPECT_EQ(resampled(0, 0), (std::vector<int>{5, 0}));
+            EXPECT_EQ(resampled(0, 1), (std::vector<int>{2, 0})) << "(1, 1), n = 2: 0 and 1 both select 0";
+        }
+    }
+}
+
+TEST_F(Draws, SamplesOf32768OrMoreNeverSeeNumbersAbove32767)
+{
+    // n = 40000, counts (32768, 7232): every random number, at most 32767, is
+    // reached by haplotype 0's running total, so haplotype 1 is never drawn.
+    // Counts (20000, 20000): numbers 20001 to 32767 select haplotype 1.
+    Coef_Admixture& c = fill({{{40000, {32768, 7232}}, {40000, {20000, 20000}}, {2, {2, 0}}}}, 1);
+    corvane::srand(11);
+    const std::vector<int> numbers = next_numbers(80000);
+    int above = 0;
+    for (int i = 40000; i < 80000; ++i)
+        above += numbers[i] > 20000 ? 1 : 0;
+    corvane::srand(11);
+    c.bootstrap_pops();
+    EXPECT_EQ(resampled(0, 0), (std::vector<int>{40000, 0}));
+    EXPECT_EQ(resampled(0, 1), (std::vector<int>{40000 - above, above}));
+    EXPECT_GT(above, 10000);
+}
+
+TEST_F(Draws, EveryReplicateStartsFromZeroAndLeavesTheObservedCountsAlone)
+{
+    Coef_Admixture& c = fill({{{6, {1, 2, 3}}, {4, {2, 2, 0}}, {5, {0, 1, 4}}},
+                              {{3, {3, 0}}, {4, {1, 3}}, {2, {1, 1}}}},
+                             1);
+    corvane::srand(8);
+    for (int replicate = 0; replicate < 10; ++replicate) {
+        c.bootstrap_pops();
+        for (int l = 0; l < 2; ++l)
+            for (int p = 0; p <= 2; ++p) {
+                int total = 0;
+                for (int copies : resampled(l, p))
+                    total += copies;
+                EXPECT_EQ(total, c._sample_sizes[l][p]) << "locus " << l << " population " << p;
+            }
+    }
+    EXPECT_EQ(std::vector<int>(c._freq_haplotypes[0][2], c._freq_haplotypes[0][2] + 3),
+              (std::vector<int>{0, 1, 4}));
+    EXPECT_EQ(std::vector<int>(c._freq_haplotypes[1][0], c._freq_haplotypes[1][0] + 2), (std::vector<int>{3, 0}));
+}
+
+TEST_F(Draws, EachReplicateIsLoggedAfterItsDraws)
+{
+    Coef_Admixture& c = fill({{{2, {0, 2}}, {3, {3, 0}}, {0, {0, 0}}}, {{1, {1}}, {2, {2}}, {2, {2}}}}, 1);
+    corvane::srand(1);
+    c.bootstrap_pops();
+    c.bootstrap_pops();
+    c.log_file.flush();
+    const std::string block = "-----\n"
+                              "Bootstrapped frequencies:\n"
+                              "Locus 0:\n"
+                              "Population 0: 0 2 \n"
+                              "Population 1: 3 0 \n"
+                              "Population 2: 0 0 \n"
+                              "Locus 1:\n"
+                              "Population 0: 1 \n"
+                              "Population 1: 2 \n"
+                              "Population 2: 2 \n";
+    EXPECT_EQ(file_contents("log_file_admix.txt"), block + block);
+}
+
+// ---------------------------------------------------------------------------
+// Means and standard deviations
+
+using Summary = Sample;
+
+TEST_F(Summary, OneReplicateIsItsOwnMeanWithNoSpread)
+{
+    Coef_Admixture& c = fill({}, 1);
+    c._admixture_coef_boot[0][0] = 0.3f;
+    c._admixture_coef_boot[0][1] = 0.7f;
+    c.compute_mean_sd_bootstrap();
+    EXPECT_EQ(c._admix_coef_mean_boot[0], 0.3f);
+    EXPECT_EQ(c._admix_coef_mean_boot[1], 0.7f);
+    EXPECT_EQ(c._admix_coef_sd_boot[0], 0.0f);
+    EXPECT_EQ(c._admix_coef_sd_boot[1], 0.0f);
+}
+
+TEST_F(Summary, TwoReplicatesGiveTheSampleStandardDeviation)
+{
+    Coef_Admixture& c = fill({}, 2);
+    c._admixture_coef_boot[0][0] = 0.2f;
+    c._admixture_coef_boot[1][0] = 0.4f;
+    c._admixture_coef_boot[0][1] = 0.8f;
+    c._admixture_coef_boot[1][1] = 0.6f;
+    c.compute_mean_sd_bootstrap();
+    EXPECT_EQ(format_real(c._admix_coef_mean_boot[0]), "0.3");
+    EXPECT_EQ(format_real(c._admix_coef_mean_boot[1]), "0.7");
+    // The square root of 0.02 (divisor B - 1 = 1); the divisor B would give 0.1.
+    EXPECT_EQ(format_real(c._admix_coef_sd_boot[0]), "0.141421");
+    EXPECT_EQ(format_real(c._admix_coef_sd_boot[1]), "0.141421");
+}
+
+TEST_F(Summary, SumsAreKeptInExtendedPrecision)
+{
+    // 16777216 + 1 + 1: a single-precision running sum would lose both ones
+    // (mean 5592405.5); the extended sum is 16777218, mean 5592406 exactly.
+    // Deviations 11184810, -5592405, -5592405: sqrt(187649962104150 / 2) is
+    // 9686329.6, stored as 9686330.
+    Coef_Admixture& c = fill({}, 3);
+    const float values[] = {16777216.0f, 1.0f, 1.0f};
+    for (int b = 0; b < 3; ++b) {
+        c._admixture_coef_boot[b][0] = values[b];
+        c._admixture_coef_boot[b][1] = 0.25f;
+    }
+    c.compute_mean_sd_bootstrap();
+    EXPECT_EQ(c._admix_coef_mean_boot[0], 5592406.0f);
+    EXPECT_EQ(c._admix_coef_sd_boot[0], 9686330.0f);
+    EXPECT_EQ(c._admix_coef_mean_boot[1], 0.25f);
+    EXPECT_EQ(c._admix_coef_sd_boot[1], 0.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Data that cannot be resampled
+
+using Possible = InScratchFolder;
+
+struct Refusal {
+    const char* situation;
+    std::vector<int> sizes;    // hybrid, parental 1, parental 2
+    bool accepted;
+    std::vector<std::string> message_parts;
+};
+
+TEST_F(Possible, SampleSizesMustAllowEveryReplicate)
+{
+    // Counts at locus 1: hybrid (2, 1), parental 1 (3, 0), parental 2 (1, 3).
+    const std::vector<Refusal> situations = {
+        {"sizes equal to the sums", {3, 3, 4}, true, {}},
+        {"sizes below the sums", {1, 2, 2}, true, {}},
+        {"a size above the sum", {3, 4, 4}, false,
+         {"locus 1", "population 1", "is 4", "larger than the sum of its counts, 3"}},
+        {"a parental size of 1", {3, 3, 1}, false, {"locus 1", "population 2", "is 1", "at least 2", "sum to 4"}},
+        {"a parental size of 0", {3, 0, 4}, false, {"locus 1", "population 1", "is 0", "at least 2"}},
+        {"a hybrid size of 0", {0, 3, 4}, false, {"locus 1", "population 0 (the hybrid)", "is 0", "at least 1"}},
+    };
+    for (const Refusal& situation : situations) {
+        std::istringstream typed("");
+        ConsoleInput in(typed);
+        std::ostringstream console;
+        Coef_Admixture c(in, console);
+        c._nb_parent_pops = 2;
+        c._nb_loci = 2;
+        c.allocate_space();
+        const int counts[2][3][2] = {{{2, 2}, {2, 0}, {0, 2}}, {{2, 1}, {3, 0}, {1, 3}}};
+        const int sizes0[3] = {4, 2, 2};
+        for (int l = 0; l < 2; ++l) {
+            c._num_alleles_loci[l] = 2;
+            for (int p = 0; p < 3; ++p) {
+                c._sample_sizes[l][p] = l == 0 ? sizes0[p] : situation.sizes[p];
+                for (int h = 0; h < 2; ++h)
+                    c._freq_haplotypes[l][p][h] = counts[l][p][h];
+            }
+        }
+        c._nb_bootstrap = 10;
+        EXPECT_EQ(c.check_bootstrap_possible(), situation.accepted ? 1 : 0) << situation.situation;
+        for (const std::string& part : situation.message_parts)
+            EXPECT_NE(c.error_message().find(part), std::string::npos)
+                << situation.situation << ": \"" << part << "\" missing from " << c.error_message();
+        c.de_allocate_space();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Whole runs
+
+using WholeRun = InScratchFolder;
+
+const char* const two_loci_data = "10 0.001\n2 2\n"
+                                  "A 2\n0\n1.5 0\n"
+                                  "B 3\n0\n1 0\n0.3 0.7 0\n"
+                                  "A\n4 3 4\n2 3 1\n2 0 3\n"
+                                  "B\n2 2 3\n0 2 0\n1 0 1\n1 0 2\n";
+
+std::map<std::string, std::string> run_with_seed(const std::string& seed)
+{
+    std::ofstream("two_loci.txt") << two_loci_data;
+    std::istringstream typed("two_loci.txt\ny\ny\n12\n" + seed + "\nq\n");
+    std::ostringstream console;
+    std::map<std::string, std::string> files;
+    files["status"] = std::to_string(run_corvane(typed, console));
+    files["stdout"] = console.str();
+    for (const char* name : {"bootstrap.txt", "result_admix.txt", "log_file_admix.txt"})
+        files[name] = file_contents(name);
+    return files;
+}
+
+TEST_F(WholeRun, TheSameSeedGivesTheSameFilesEveryTime)
+{
+    const auto first = run_with_seed("2024");
+    const auto second = run_with_seed("2024");
+    const auto other = run_with_seed("2025");
+    ASSERT_EQ(first.at("status"), "1");
+    EXPECT_NE(first.at("stdout").find("Bootstrap # 10/12\n"), std::string::npos);
+    EXPECT_EQ(first.at("bootstrap.txt").rfind("Bootstrap values\n1\tmY1\t0.187977\tmY2\t0.812023\t\n", 0), 0u);
+    for (const char* name : {"status", "stdout", "bootstrap.txt", "result_admix.txt", "log_file_admix.txt"})
+        EXPECT_EQ(first.at(name), second.at(name)) << name;
+    EXPECT_NE(first.at("bootstrap.txt"), other.at("bootstrap.txt"));
+    EXPECT_NE(first.at("log_file_admix.txt"), other.at("log_file_admix.txt"));
+}
+
+}  // namespace
