@@ -84,13 +84,23 @@ public:
     std::ostream& console_out() { return *_console_out; }
 
 private:
+    // How the draws of one sample find their haplotype, built once per bootstrap
+    // from the observed counts: the running totals of the counts, for bisection,
+    // and for samples of up to 4096 copies the haplotype every random number
+    // selects (-1: the number is drawn again).
+    struct SampleDraws {
+        std::vector<std::int64_t> running_totals;
+        std::vector<std::int16_t> haplotype_of_number;
+    };
+
     void refuse(const std::string& message_lines);
     int refuse_bootstrap(const std::string& problem);
     void write_data_echo();
     void accumulate_locus_pair_sums(int*** freq_hap, int locus);
     void write_coal_times_log();
     int draw_haplotype(int locus, int population, int sample_size);
-    void build_running_totals();
+    void build_sample_draws();
+    int haplotype_reached(const SampleDraws& draws, int random_number) const;
 
     std::unique_ptr<ConsoleInput> _own_console_in;
     ConsoleInput* _console_in;
@@ -106,9 +116,8 @@ private:
     std::vector<float> _count_diff;
     std::vector<std::vector<int>> _present_haplotypes;
     std::vector<int> _merged_haplotypes;
-    // Running totals of the observed counts per locus and population, built once
-    // per bootstrap, so that a draw finds its haplotype by bisection.
-    std::vector<std::vector<std::vector<std::int64_t>>> _running_totals;
+    // How the draws of every sample find their haplotype (built per bootstrap).
+    std::vector<std::vector<SampleDraws>> _sample_draws;
 };
 
 // One error line in the program's single shape: "Error: " and the text.

@@ -400,9 +400,19 @@ int Coef_Admixture::read_data_in_file()
             refuse(error_line("cannot open the data file " + quoted(name_data_file_admix)));
             return 0;
         }
-        contents.assign(std::istreambuf_iterator<char>(data_file_admix), std::istreambuf_iterator<char>());
+        // Read in chunks through the stream, which turns a read error (a folder
+        // opened as a file, a failing disk) into a bad state instead of throwing.
+        try {
+            char chunk[65536];
+            while (data_file_admix.read(chunk, sizeof chunk) || data_file_admix.gcount() > 0)
+                contents.append(chunk, static_cast<std::size_t>(data_file_admix.gcount()));
+        } catch (const std::bad_alloc&) {
+            refuse(error_line("the data file " + quoted(name_data_file_admix) + " is too large to be read"));
+            return 0;
+        }
         if (data_file_admix.bad()) {
-            refuse(error_line("cannot read the data file " + quoted(name_data_file_admix)));
+            refuse(error_line("cannot read the data file " + quoted(name_data_file_admix) +
+                              ": it is a folder or its reading failed"));
             return 0;
         }
     }  // the data file is closed here: everything is in memory
@@ -967,25 +977,47 @@ void Coef_Admixture::allocate_space_for_bootstrap(int nb_boot)
     _admixture_coef_boot = new float*[nb_boot]();
     for (int b = 0; b < nb_boot; ++b)
         _admixture_coef_boot[b] = new float[P];
-    build_running_totals();
+    build_sample_draws();
 }
 
 // Running totals S(h) = c[0] + ... + c[h] of every observed sample, so that the
 // haplotype whose running total first reaches a random number is found by
-// bisection instead of a walk over all haplotypes. They depend on the observed
-// counts only and serve every replicate.
-void Coef_Admixture::build_running_totals()
+// bisection instead of a walk over all haplotypes. Random numbers stay below
+// 32768 and below the sample size, so for samples of up to 4096 copies every
+// number's haplotype is looked up in a table made once. They depend on the
+// observed counts only and serve every replicate.
+void Coef_Admixture::build_sample_draws()
 {
-    _running_totals.assign(_nb_loci, std::vector<std::vector<std::int64_t>>(_nb_parent_pops + 1));
+    constexpr int largest_tabled_sample = 4096;
+    _sample_draws.assign(_nb_loci, std::vector<SampleDraws>(_nb_parent_pops + 1));
     for (int l = 0; l < _nb_loci; ++l)
         for (int p = 0; p <= _nb_parent_pops; ++p) {
-            std::vector<std::int64_t>& totals = _running_totals[l][p];
+            SampleDraws& draws = _sample_draws[l][p];
             std::int64_t running = 0;
             for (int h = 0; h < _num_alleles_loci[l]; ++h) {
                 running += _freq_haplotypes[l][p][h];
-                totals.push_back(running);
+                draws.running_totals.push_back(running);
             }
+            const int size = _sample_sizes[l][p];
+            if (size <= 0 || size > largest_tabled_sample || _num_alleles_loci[l] <= 0)
+                continue;
+            draws.haplotype_of_number.resize(size);
+            for (int number = 1; number < size; ++number)
+                draws.haplotype_of_number[number] = static_cast<std::int16_t>(haplotype_reached(draws, number));
+            draws.haplotype_of_number[0] = static_cast<std::int16_t>(
+                _freq_haplotypes[l][p][0] > 0 ? 0 : (size == 1 ? haplotype_reached(draws, 1) : -1));
         }
+}
+
+// The first haplotype whose running total reaches the random number, kept
+// within the haplotypes in use (a sample size above the sum of the counts is
+// refused before any replicate).
+int Coef_Admixture::haplotype_reached(const SampleDraws& draws, int random_number) const
+{
+    const std::vector<std::int64_t>& totals = draws.running_totals;
+    const auto reached = std::lower_bound(totals.begin(), totals.end(), std::int64_t{random_number});
+    return static_cast<int>(
+        std::min<std::ptrdiff_t>(reached - totals.begin(), static_cast<std::ptrdiff_t>(totals.size()) - 1));
 }
 
 // One draw from the sample of `population` at `locus`: a random number r from 0
@@ -994,25 +1026,25 @@ void Coef_Admixture::build_running_totals()
 int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
 {
     const int* counts = _freq_haplotypes[locus][population];
-    const std::vector<std::int64_t>& totals = _running_totals[locus][population];
+    const SampleDraws& draws = _sample_draws[locus][population];
     int random_number = corvane::rand() % sample_size;
     int num_correct_allele = 0;
-    if (random_number == 0 && counts[0] > 0)
+    if (!draws.haplotype_of_number.empty()) {
+        num_correct_allele = draws.haplotype_of_number[random_number];
+        while (num_correct_allele < 0) {
+            random_number = corvane::rand() % sample_size;
+            num_correct_allele = draws.haplotype_of_number[random_number];
+        }
+    } else if (random_number == 0 && counts[0] > 0) {
         num_correct_allele = 0;
-    else if (random_number == 0 && sample_size == 1) {
+    } else if (random_number == 0 && sample_size == 1) {
         // Only 0 can ever be drawn here, so drawing again would never end: take
         // the one present haplotype instead.
-        const auto first_present = std::upper_bound(totals.begin(), totals.end(), std::int64_t{0});
-        num_correct_allele = static_cast<int>(std::min<std::ptrdiff_t>(first_present - totals.begin(),
-                                                                       static_cast<std::ptrdiff_t>(totals.size()) - 1));
+        num_correct_allele = haplotype_reached(draws, 1);
     } else {
         while (random_number == 0)
             random_number = corvane::rand() % sample_size;
-        // A sample size above the sum of the counts is refused before any
-        // replicate; the haplotype is kept within those in use all the same.
-        const auto reached = std::lower_bound(totals.begin(), totals.end(), std::int64_t{random_number});
-        num_correct_allele = static_cast<int>(std::min<std::ptrdiff_t>(reached - totals.begin(),
-                                                                       static_cast<std::ptrdiff_t>(totals.size()) - 1));
+        num_correct_allele = haplotype_reached(draws, random_number);
     }
     if (static_cast<double>(counts[num_correct_allele]) < 0.00001) {
         console_out() << "random_number: " << random_number << std::endl;
@@ -1102,6 +1134,6 @@ int Coef_Admixture::de_allocate_space_for_bootstrap(int nb_boot)
         delete[] _admixture_coef_boot;
         _admixture_coef_boot = nullptr;
     }
-    _running_totals.clear();
+    _sample_draws.clear();
     return 1;
 }
