@@ -12,6 +12,13 @@
 #               "stdout" stands for the console output and "status" for the
 #               exit status followed by a line end
 #   absent      names of files that must not exist after the run, one a line
+#   contains/   files whose every line must occur in the file of the same name
+#               after the run ("stdout" for the console output): for a message
+#               that holds a figure of this machine, such as its memory size
+#   memory_limit_kb
+#               a limit on the program's virtual memory, in KiB, so that an
+#               allocation fails; the case is skipped under CORVANE_RUN_PREFIX
+#               and for a sanitizer build, which cannot run under such a limit
 #
 # CORVANE_RUN_PREFIX (for example a valgrind command) is put before the program.
 # With CORVANE_STATUS_ONLY=1 only the exit status is compared.
@@ -27,8 +34,18 @@ fi
 console_file=/dev/null
 [ -f "$case_dir/console" ] && console_file="$case_dir/console"
 
+memory_limit=""
+if [ -f "$case_dir/memory_limit_kb" ]; then
+    memory_limit=$(cat "$case_dir/memory_limit_kb")
+    if [ -n "${CORVANE_RUN_PREFIX:-}" ] || grep -q -a -m 1 __asan_init "$program"; then
+        echo "SKIP: a memory limit cannot be applied to this run"
+        exit 0
+    fi
+fi
+
 (
     cd "$work" || exit 99
+    [ -z "$memory_limit" ] || ulimit -v "$memory_limit" || exit 98
     # shellcheck disable=SC2086
     ${CORVANE_RUN_PREFIX:-} "$program" < "$console_file" > "$work/.stdout"
     echo $? > "$work/.status"
@@ -58,6 +75,22 @@ for expected in "$case_dir"/expected/*; do
         *) [ "${CORVANE_STATUS_ONLY:-0}" = 1 ] || compare "$expected" "$work/$name" "$name" ;;
     esac
 done
+
+if [ "${CORVANE_STATUS_ONLY:-0}" != 1 ]; then
+    for wanted in "$case_dir"/contains/*; do
+        [ -e "$wanted" ] || continue
+        name=$(basename "$wanted")
+        actual="$work/$name"
+        [ "$name" = stdout ] && actual="$work/.stdout"
+        if [ ! -e "$actual" ]; then
+            fail "$name was not written"
+            continue
+        fi
+        while IFS= read -r line; do
+            grep -q -F -- "$line" "$actual" || fail "$name does not contain: $line"
+        done < "$wanted"
+    done
+fi
 
 if [ -f "$case_dir/absent" ]; then
     while IFS= read -r name; do
