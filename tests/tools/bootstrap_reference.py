@@ -26,27 +26,12 @@ import os
 import sys
 from fractions import Fraction
 
+# Rounding and whole numbers are shared with the reference of the plain estimate.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from exact_estimate import parse_int, round_bits  # noqa: E402
+
 # ---------------------------------------------------------------------------
 # Rounding
-
-
-def round_bits(x, bits):
-    x = Fraction(x)
-    if x == 0:
-        return Fraction(0)
-    sign = -1 if x < 0 else 1
-    a = abs(x)
-    e = a.numerator.bit_length() - a.denominator.bit_length()
-    if Fraction(2) ** e > a:
-        e -= 1
-    # now 2^e <= a < 2^(e+1)
-    shift = e - bits + 1
-    scaled = a / (Fraction(2) ** shift)
-    n = scaled.numerator // scaled.denominator
-    rem = scaled - n
-    if rem > Fraction(1, 2) or (rem == Fraction(1, 2) and n % 2 == 1):
-        n += 1
-    return sign * n * Fraction(2) ** shift
 
 
 def f32(x):
@@ -100,16 +85,7 @@ class Generator:
 # The data file
 
 
-def whole(token):
-    sign = 1
-    if token[0] in "+-":
-        sign = -1 if token[0] == "-" else 1
-        token = token[1:]
-    if token[:2].lower() == "0x":
-        return sign * int(token[2:], 16)
-    if token.startswith("0") and len(token) > 1:
-        return sign * int(token[1:], 8)
-    return sign * int(token)
+whole = parse_int
 
 
 def read_data(path):
