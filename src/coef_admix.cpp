@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <limits>
@@ -210,6 +211,12 @@ private:
     std::string _token;
     std::string _message;
 };
+
+// "1 locus", "3 loci": a count with its noun in the right number.
+std::string counted(long long count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
 
 std::string locus_text(int locus)
 {
@@ -441,14 +448,14 @@ int Coef_Admixture::read_data_in_file()
     const long double needed = main_storage_bytes(P, L, MAX_NB_ALLELES);
     const std::uint64_t memory = physical_memory_bytes();
     if (memory > 0 && needed > static_cast<long double>(memory)) {
-        reader.fail(std::to_string(L) + " loci and " + std::to_string(P) + " parental populations need " +
+        reader.fail(counted(L, "locus", "loci") + " and " + std::to_string(P) + " parental populations need " +
                     megabytes_text(needed) + " of storage, more than this machine's memory (" +
                     megabytes_text(memory) + ")");
         refuse(reader.message());
         return 0;
     }
     if (!allocate_space()) {
-        reader.fail("not enough memory for the storage of " + std::to_string(L) + " loci and " +
+        reader.fail("not enough memory for the storage of " + counted(L, "locus", "loci") + " and " +
                     std::to_string(P) + " parental populations (" + megabytes_text(needed) + ")");
         refuse(reader.message());
         return 0;
@@ -884,6 +891,7 @@ int Coef_Admixture::gaussian_elimination(float* admix_coef)
 int Coef_Admixture::write_results(int nb_boot)
 {
     std::ofstream result_file_admix("result_admix.txt", std::ios::out | std::ios::trunc);
+    const bool created = result_file_admix.is_open();
     result_file_admix << "-----" << std::endl;
     result_file_admix << "Admixture proportions:" << std::endl;
     for (int i = 0; i < _nb_parent_pops; ++i)
@@ -899,6 +907,9 @@ int Coef_Admixture::write_results(int nb_boot)
     }
     result_file_admix.close();
     if (!result_file_admix) {
+        // Never leave half a report behind (a disk that filled up on the way).
+        if (created)
+            std::remove("result_admix.txt");
         refuse(error_line("the report file \"result_admix.txt\" could not be written"));
         return 0;
     }
@@ -951,7 +962,7 @@ int Coef_Admixture::check_bootstrap_possible()
         static_cast<long double>(_nb_loci) * (_nb_parent_pops + 1.0L) * (4.0L * MAX_NB_ALLELES + 8 + overhead);
     const std::uint64_t memory = physical_memory_bytes();
     if (memory > 0 && needed > static_cast<long double>(memory))
-        return refuse_bootstrap(std::to_string(_nb_bootstrap) + " replicates need " + megabytes_text(needed) +
+        return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " + megabytes_text(needed) +
                                 " of storage, more than this machine's memory (" + megabytes_text(memory) + ")");
     return 1;
 }
