@@ -52,13 +52,13 @@ public:
             return 0;
         if (!bootstrap_stage())
             return 0;
+        // A log that could not be written is an error stop like any other: no
+        // report then, so that a report on disk always comes with its whole log.
+        if (!c.log_file.flush())
+            return error_stop(error_line("the log file \"log_file_admix.txt\" could not be written"));
         if (!c.write_results(c._nb_bootstrap))
             return error_stop(c.error_message());
         release_storage();
-        if (!c.log_file.flush()) {
-            _out << error_line("the log file \"log_file_admix.txt\" could not be written") << std::flush;
-            return 0;
-        }
         _out << "\n\nThanks to have used Corvane2_0 !" << std::endl;
         _out << "Enter dummy character to quit !" << std::endl;
         char dummy = 0;
@@ -81,6 +81,16 @@ private:
         c.compute_coefficients_of_linear_equations();
         if (!c.gaussian_elimination(target))
             return error_stop(error_line("Gaussian Elimination"));
+        // Distances or times so large that a sum leaves the single-precision
+        // range give infinite or undefined proportions: no estimate, not a
+        // report of +INF or +NAN presented as a result.
+        for (int p = 0; p < c._nb_parent_pops; ++p)
+            if (!std::isfinite(target[p]))
+                return error_stop(error_line(std::string("the admixture proportions") +
+                                             (in_bootstrap ? " of a bootstrap replicate" : "") +
+                                             " are not finite numbers: a sum of distances or a time went "
+                                             "beyond the largest single-precision value, 3.40282e+38") +
+                                  cannot_estimate);
         return 1;
     }
 
