@@ -126,7 +126,7 @@ private:
         std::uint32_t seed = 0;
         if (!_in.read_uint32(seed))
             return error_stop(error_line("no seed for the random number generator could be read: "
-                                         "the console input ended or held no whole number"));
+                                         "the console input ended or held no whole number of at most 32 bits"));
         corvane::srand(seed);
         _bootstrap_file.open("bootstrap.txt", std::ios::out | std::ios::trunc);
         if (!_bootstrap_file.is_open())
