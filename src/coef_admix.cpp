@@ -10,6 +10,7 @@
 #include <new>
 #include <sstream>
 
+#include "data_file_tokens.h"
 #include "number_format.h"
 #include "whole_number.h"
 
@@ -56,43 +57,6 @@ std::string quoted(const std::string& text)
 
 // ---------------------------------------------------------------------------
 // Tokens of the data file
-
-// The data file as a sequence of white-space separated tokens. The file is read
-// whole, then cut into tokens on demand.
-class DataFileTokens {
-public:
-    explicit DataFileTokens(std::string contents) : _text(std::move(contents)) {}
-
-    bool next(std::string& token)
-    {
-        while (_pos < _text.size() && is_white_space(static_cast<unsigned char>(_text[_pos])))
-            ++_pos;
-        if (_pos >= _text.size())
-            return false;
-        const std::size_t start = _pos;
-        while (_pos < _text.size() && !is_white_space(static_cast<unsigned char>(_text[_pos])))
-            ++_pos;
-        token.assign(_text, start, _pos - start);
-        return true;
-    }
-
-private:
-    std::string _text;
-    std::size_t _pos = 0;
-};
-
-// A character source over one token, for the whole-number scanner.
-class TokenSource {
-public:
-    explicit TokenSource(const std::string& token) : _token(token) {}
-    int peek() const { return _pos < _token.size() ? static_cast<unsigned char>(_token[_pos]) : -1; }
-    void next() { ++_pos; }
-    bool at_end() const { return _pos >= _token.size(); }
-
-private:
-    const std::string& _token;
-    std::size_t _pos = 0;
-};
 
 bool is_digit(char ch)
 {
@@ -163,13 +127,11 @@ public:
     {
         if (!take(what))
             return false;
-        TokenSource source(_token);
-        ScannedWholeNumber number;
-        const WholeNumberScan scan = scan_whole_number(source, number);
-        if (scan == WholeNumberScan::not_a_number || (scan == WholeNumberScan::ok && !source.at_end()))
-            return fail("expected " + what() + " (a whole number), found " + quoted(_token));
         int value = 0;
-        if (scan == WholeNumberScan::out_of_range || !whole_number_to_int(number, value))
+        const WholeNumberScan scan = parse_whole_token(_token, value);
+        if (scan == WholeNumberScan::not_a_number)
+            return fail("expected " + what() + " (a whole number), found " + quoted(_token));
+        if (scan == WholeNumberScan::out_of_range)
             return fail(what() + " is outside the range of 32-bit whole numbers: " + quoted(_token));
         target = value;
         return true;

@@ -1,7 +1,9 @@
 #ifndef CORVANE_WHOLE_NUMBER_H
 #define CORVANE_WHOLE_NUMBER_H
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Whole numbers are written with an optional sign and automatic base detection:
 // a leading 0x or 0X makes them hexadecimal, any other leading 0 octal, and
@@ -78,6 +80,26 @@ inline bool whole_number_to_uint32(const ScannedWholeNumber& number, std::uint32
     const auto magnitude = static_cast<std::uint32_t>(number.magnitude);
     value = number.negative ? 0u - magnitude : magnitude;
     return true;
+}
+
+// A token of the data file that must be wholly a signed 32-bit whole number:
+// "12abc" or "1.5" is not a number, "2147483648" is out of range. The value is
+// stored only when the result is ok.
+inline WholeNumberScan parse_whole_token(const std::string& token, int& value)
+{
+    struct TokenSource {
+        const std::string& text;
+        std::size_t pos;
+        int peek() const { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : -1; }
+        void next() { ++pos; }
+    } source{token, 0};
+    ScannedWholeNumber number;
+    const WholeNumberScan scan = scan_whole_number(source, number);
+    if (scan == WholeNumberScan::not_a_number || (scan == WholeNumberScan::ok && source.pos != token.size()))
+        return WholeNumberScan::not_a_number;
+    if (scan == WholeNumberScan::out_of_range || !whole_number_to_int(number, value))
+        return WholeNumberScan::out_of_range;
+    return WholeNumberScan::ok;
 }
 
 #endif

@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "console_input.h"
+#include "data_file_tokens.h"
 #include "run_driver.h"
 #include "whole_number.h"
 
@@ -49,22 +50,10 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
-class Tokens {
+// The data file's tokens as the program cuts them, with the reads the caps need.
+class Tokens : public DataFileTokens {
 public:
-    explicit Tokens(const std::string& text) : _text(text) {}
-
-    bool next(std::string& token)
-    {
-        while (_pos < _text.size() && is_white_space(static_cast<unsigned char>(_text[_pos])))
-            ++_pos;
-        if (_pos >= _text.size())
-            return false;
-        const std::size_t start = _pos;
-        while (_pos < _text.size() && !is_white_space(static_cast<unsigned char>(_text[_pos])))
-            ++_pos;
-        token.assign(_text, start, _pos - start);
-        return true;
-    }
+    using DataFileTokens::DataFileTokens;
 
     // A whole token read as the program reads a whole number; false when the
     // token is missing or is not wholly a 32-bit whole number (the program then
@@ -72,19 +61,8 @@ public:
     bool whole(long long& value)
     {
         std::string token;
-        if (!next(token))
-            return false;
-        struct Source {
-            const std::string& text;
-            std::size_t pos;
-            int peek() const { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : -1; }
-            void next() { ++pos; }
-        } source{token, 0};
-        ScannedWholeNumber number;
-        if (scan_whole_number(source, number) != WholeNumberScan::ok || source.pos != token.size())
-            return false;
         int converted = 0;
-        if (!whole_number_to_int(number, converted))
+        if (!next(token) || parse_whole_token(token, converted) != WholeNumberScan::ok)
             return false;
         value = converted;
         return true;
@@ -98,10 +76,6 @@ public:
                 return false;
         return true;
     }
-
-private:
-    const std::string& _text;
-    std::size_t _pos = 0;
 };
 
 // The replicate count the run would read on its way, following the order of the
