@@ -977,6 +977,9 @@ void Coef_Admixture::build_sample_draws()
             draws.haplotype_of_number.resize(size);
             for (int number = 1; number < size; ++number)
                 draws.haplotype_of_number[number] = static_cast<std::int16_t>(haplotype_reached(draws, number));
+            // Number 0 selects haplotype 0 when it is present and is drawn again
+            // otherwise; in a sample of one copy only 0 can be drawn, so drawing
+            // again would never end: it takes the one present haplotype instead.
             draws.haplotype_of_number[0] = static_cast<std::int16_t>(
                 _freq_haplotypes[l][p][0] > 0 ? 0 : (size == 1 ? haplotype_reached(draws, 1) : -1));
         }
@@ -1010,11 +1013,9 @@ int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
         }
     } else if (random_number == 0 && counts[0] > 0) {
         num_correct_allele = 0;
-    } else if (random_number == 0 && sample_size == 1) {
-        // Only 0 can ever be drawn here, so drawing again would never end: take
-        // the one present haplotype instead.
-        num_correct_allele = haplotype_reached(draws, 1);
     } else {
+        // Samples this large (above the tabled sizes) always allow a number
+        // other than 0, so drawing again ends.
         while (random_number == 0)
             random_number = corvane::rand() % sample_size;
         num_correct_allele = haplotype_reached(draws, random_number);

@@ -298,6 +298,25 @@ TEST_F(Draws, SamplesOf32768OrMoreNeverSeeNumbersAbove32767)
     EXPECT_GT(above, 10000);
 }
 
+TEST_F(Draws, LargeSamplesFollowTheSameMappingAsSmallOnes)
+{
+    // Counts (0, 3000, 2000), n = 5000: above the sizes whose numbers are
+    // tabled, the draw bisects the running totals, with the same rule: 0 is drawn
+    // again, 1 to 3000 select haplotype 1 and 3001 to 4999 haplotype 2.
+    std::vector<int> table(5000, 2);
+    table[0] = -1;
+    for (int r = 1; r <= 3000; ++r)
+        table[r] = 1;
+    Coef_Admixture& c = fill({{{5000, {0, 3000, 2000}}, {2, {2, 0, 0}}, {2, {0, 0, 2}}}}, 1);
+    corvane::srand(77);
+    const std::vector<int> numbers = next_numbers(6000);
+    const auto [want, used] = counts_from_table(numbers, 5000, table, 3);
+    corvane::srand(77);
+    c.bootstrap_pops();
+    EXPECT_EQ(resampled(0, 0), want);
+    EXPECT_GT(used, 5000) << "the seed must make some 0 be drawn again";
+}
+
 TEST_F(Draws, EveryReplicateStartsFromZeroAndLeavesTheObservedCountsAlone)
 {
     Coef_Admixture& c = fill({{{6, {1, 2, 3}}, {4, {2, 2, 0}}, {5, {0, 1, 4}}},
