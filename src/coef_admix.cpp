@@ -1,7 +1,6 @@
 #include "COEF_ADMIX.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -113,7 +112,6 @@ public:
             return false;
         if (!is_decimal_number(_token))
             return fail("expected " + what() + " (a decimal number), found " + quoted(_token));
-        errno = 0;
         float value = std::strtof(_token.c_str(), nullptr);
         // A magnitude beyond the largest float is stored as the largest float.
         if (std::isinf(value))
