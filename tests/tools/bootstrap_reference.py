@@ -10,9 +10,9 @@ explicitly where the program stores or evaluates it:
   * ext(x)  -- to a 64-bit significand (an x86 extended-precision result),
   * f64(x)  -- to a 53-bit significand (a double),
 
-all to nearest, ties to even. The pair sums use the plain loops over every pair
-of populations (p, q >= p) and every pair of haplotypes (x, y >= x), zero
-weights included; the draws use the plain walk over the running totals.
+all to nearest, ties to even. The estimate of each replicate is the one of
+exact_estimate.py (plain loops over every pair of populations and haplotypes,
+zero weights included); the draws use the plain walk over the running totals.
 
   bootstrap_reference.py DATA_FILE --molecular y --replicates 3 --seed 2024 \
       --out DIR [--trace]
@@ -28,6 +28,7 @@ from fractions import Fraction
 
 # Rounding and whole numbers are shared with the reference of the plain estimate.
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import exact_estimate as exact  # noqa: E402
 from exact_estimate import parse_int, round_bits  # noqa: E402
 
 # ---------------------------------------------------------------------------
@@ -130,67 +131,6 @@ def read_data(path):
 # The estimate
 
 
-def same_pairs(c):
-    half = f64(ext(ext(Fraction(c - 1) * Fraction(1, 2)) * c))
-    fl = math.floor(half)
-    return fl if half - fl < Fraction(1, 2) else math.ceil(half)
-
-
-def coal_times(d, freq, log):
-    P, L = d["P"], d["L"]
-    H = [Fraction(0)] * P
-    PP = [[Fraction(0)] * P for _ in range(P)]
-    for l in range(L):
-        tot = [[Fraction(0)] * (P + 1) for _ in range(P + 1)]
-        cnt = [[Fraction(0)] * (P + 1) for _ in range(P + 1)]
-        n = d["n"][l]
-        dist = d["dist"][l]
-        c = freq[l]
-        for p in range(P + 1):
-            for q in range(p, P + 1):
-                for x in range(n):
-                    for y in range(x, n):
-                        if p == q and x == y:
-                            w = same_pairs(c[p][x])
-                        elif p == q:
-                            w = c[p][x] * c[p][y]
-                        elif x == y:
-                            w = c[p][x] * c[q][x]
-                        else:
-                            w = c[p][x] * c[q][y] + c[p][y] * c[q][x]
-                        tot[p][q] = f32(ext(tot[p][q] + dist[x][y] * w))
-                        cnt[p][q] = f32(ext(cnt[p][q] + w))
-                tot[q][p] = tot[p][q]
-                cnt[q][p] = cnt[p][q]
-        for k in range(P):
-            H[k] = f32(ext(H[k] + ext(tot[0][k + 1] / cnt[0][k + 1])))
-        for i in range(P):
-            for j in range(P):
-                PP[i][j] = f32(ext(PP[i][j] + ext(tot[i + 1][j + 1] / cnt[i + 1][j + 1])))
-    for k in range(P):
-        H[k] = f32(ext(H[k] / L))
-    for i in range(P):
-        for j in range(P):
-            PP[i][j] = f32(ext(PP[i][j] / L))
-    log.append("-----")
-    log.append("Time to admix event: " + fmt(d["T"]))
-    for k in range(P):
-        log.append("Hybrid-parental %d: Tot_diff:%s Count_diff:%s Times:%s"
-                   % (k, fmt(tot[0][k + 1]), fmt(cnt[0][k + 1]), fmt(H[k])))
-    for i in range(P):
-        for j in range(i + 1):
-            log.append("Parentals %d,%d: Tot_diff:%s Count_diff:%s Times:%s"
-                       % (j, i, fmt(tot[i + 1][j + 1]), fmt(cnt[i + 1][j + 1]), fmt(PP[i][j])))
-    ok = all(PP[i][j] != 0 for i in range(1, P) for j in range(i))
-    return ok, H, PP
-
-
-def add_time(d, PP):
-    term = ext(ext(2 * d["T"]) * d["mu"])
-    for i in range(d["P"]):
-        PP[i][i] = f32(ext(PP[i][i] + term))
-
-
 def esum(terms):
     s = Fraction(0)
     for t in terms:
@@ -198,66 +138,19 @@ def esum(terms):
     return s
 
 
-def equations(d, H, PP, log):
-    n = d["P"]
-    r = n - 1
-    M = [[Fraction(0)] * n for _ in range(n)]
-    v = [Fraction(0)] * n
-    col = lambda a, b: esum(PP[i][a] * PP[i][b] for i in range(n))
-    colH = lambda a: esum(PP[i][a] * H[i] for i in range(n))
-    for j in range(r):
-        for k in range(r):
-            if k == j:
-                S1, S2, S3 = col(j, j), col(r, r), col(r, j)
-                M[j][j] = f32(ext(S1 + ext(S2 - ext(2 * S3))))
-            else:
-                A, B, C, D = col(r, r), col(j, k), col(j, r), col(r, k)
-                M[j][k] = f32(ext(ext(B - D) + ext(A - C)))
-        Q1, Q2, Q3, Q4 = col(r, r), colH(j), esum(H[i] * PP[i][r] for i in range(n)), col(r, j)
-        v[j] = f32(ext(ext(Q2 - Q4) + ext(Q1 - Q3)))
-    log.append("-----")
-    log.append("Linear equations of admixture coefficients !")
-    for j in range(r):
-        line = ""
-        for k in range(r):
-            line += fmt(M[j][k]) + "mu" + str(k + 1)
-            if k != r - 1:
-                line += "+"
-        log.append(line + "=" + fmt(v[j]))
-    return M, v
-
-
-def gauss(d, M, v):
-    n = d["P"] - 1
-    a = [row[:] for row in M]
-    b = v[:]
-    x = [None] * (n + 1)
-    for k in range(n):
-        if a[k][k] == 0:
-            return None
-        for i in range(k + 1, n):
-            m = ext(a[i][k] / a[k][k])
-            for c in range(n):
-                a[i][c] = f32(ext(a[i][c] - ext(m * a[k][c])))
-            b[i] = f32(ext(b[i] - ext(m * b[k])))
-    for i in range(n - 1, -1, -1):
-        tt = esum(a[i][c] * x[c] for c in range(i + 1, n))
-        x[i] = f32(ext(ext(b[i] - tt) / a[i][i]))
-    s = f64(esum(x[k] for k in range(n)))
-    x[n] = f32(ext(1 - s))
-    return x
-
-
 def estimate(d, freq, log):
-    ok, H, PP = coal_times(d, freq, log)
+    """The estimation chain on one set of counts: the proportions, or "C" / "D"
+    for the two ways a replicate can fail."""
+    loci = [{"n": d["n"][l], "d": d["dist"][l]} for l in range(d["L"])]
+    H, PP, times, ok = exact.coal_times(d["T"], d["P"], d["L"], loci, lambda l: freq[l])
+    log.extend(times)
     if not ok:
         return "C"
-    add_time(d, PP)
-    M, v = equations(d, H, PP, log)
-    x = gauss(d, M, v)
-    if x is None:
-        return "D"
-    return x
+    exact.add_time_to_admix_event(d["P"], PP, d["T"], d["mu"])
+    M, v, equation_lines = exact.equations(d["P"], PP, H)
+    log.extend(equation_lines)
+    x = exact.solve(d["P"], M, v)
+    return "D" if x is None else x
 
 
 # ---------------------------------------------------------------------------

@@ -156,6 +156,12 @@ def coal_times(T, P, L, loci, counts_of):
     return H, PT, lines, ok
 
 
+def add_time_to_admix_event(P, PT, T, mu):
+    term = ev(ev(2 * T) * mu)
+    for i in range(P):
+        PT[i][i] = st(ev(PT[i][i] + term))
+
+
 def sum_products(pairs):
     s = Fraction(0)
     for a, b in pairs:
@@ -246,9 +252,7 @@ def main():
     log += times
     report = None
     if ok:
-        term = ev(ev(2 * T) * mu)
-        for i in range(P):
-            PT[i][i] = st(ev(PT[i][i] + term))
+        add_time_to_admix_event(P, PT, T, mu)
         M, v, eq_lines = equations(P, PT, H)
         log += eq_lines
         x = solve(P, M, v)
