@@ -29,7 +29,7 @@ from fractions import Fraction
 # Rounding and whole numbers are shared with the reference of the plain estimate.
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import exact_estimate as exact  # noqa: E402
-from exact_estimate import parse_int, round_bits  # noqa: E402
+from exact_estimate import round_bits  # noqa: E402
 
 # ---------------------------------------------------------------------------
 # Rounding
@@ -86,45 +86,14 @@ class Generator:
 # The data file
 
 
-whole = parse_int
-
-
 def read_data(path):
-    tokens = open(path).read().split()
-    pos = 0
-
-    def take():
-        nonlocal pos
-        pos += 1
-        return tokens[pos - 1]
-
-    d = {}
-    d["T"] = f32(Fraction(take()))
-    d["mu"] = f32(Fraction(take()))
-    P = d["P"] = whole(take())
-    L = d["L"] = whole(take())
-    d["n"] = []
-    d["dist"] = []
-    for _ in range(L):
-        take()
-        n = whole(take())
-        d["n"].append(n)
-        m = [[Fraction(0)] * n for _ in range(n)]
-        for j in range(n):
-            for k in range(j + 1):
-                m[j][k] = m[k][j] = f32(Fraction(take()))
-        d["dist"].append(m)
-    d["size"] = []
-    d["freq"] = []
-    for l in range(L):
-        take()
-        d["size"].append([whole(take()) for _ in range(P + 1)])
-        counts = [[0] * d["n"][l] for _ in range(P + 1)]
-        for h in range(d["n"][l]):
-            for p in range(P + 1):
-                counts[p][h] = whole(take())
-        d["freq"].append(counts)
-    return d
+    """The data file as the estimate reference reads it, laid out by locus."""
+    T, mu, P, L, loci = exact.read_data(path)
+    return {"T": T, "mu": mu, "P": P, "L": L,
+            "n": [locus["n"] for locus in loci],
+            "dist": [locus["d"] for locus in loci],
+            "size": [locus["sizes"] for locus in loci],
+            "freq": [locus["counts"] for locus in loci]}
 
 
 # ---------------------------------------------------------------------------
@@ -310,7 +279,7 @@ def main():
     ap.add_argument("--molecular", default="y")
     ap.add_argument("--replicates", type=int, default=None,
                     help="the count typed after answering y; omit when the bootstrap is declined")
-    ap.add_argument("--seed", type=lambda s: whole(s), default=None)
+    ap.add_argument("--seed", type=exact.parse_int, default=None)
     ap.add_argument("--out")
     ap.add_argument("--trace", action="store_true")
     args = ap.parse_args()
