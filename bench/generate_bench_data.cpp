@@ -1,25 +1,28 @@
-// Writes the data file of the bootstrap benchmark: 5 parental populations and a
-// hybrid population, 8 loci of 60 haplotypes, samples of 200 copies, skewed
-// haplotype frequencies (a few haplotypes carry most copies of a population and
-// many are rare or absent from it) and distances with decimals. The file depends
-// on the seed alone, so every machine benchmarks the same data.
+// Writes the data files of the bootstrap benchmark. Each depends on its workload
+// name and the seed alone, so every machine benchmarks the same data.
 //
-//   generate_bench_data [SEED] > bench_data.txt
+//   generate_bench_data [sparse|dense|loci] [SEED] > bench_data.txt
+//
+// sparse  5 parental populations and a hybrid, 8 loci of 60 haplotypes, samples
+//         of 200 copies, skewed haplotype frequencies (a few haplotypes carry most
+//         copies of a population and many are rare or absent from it) and
+//         distances with decimals (the default; the data of earlier benchmarks).
+// dense   the same shape, but every haplotype about equally frequent, so nearly
+//         every haplotype is present in every sample, and distances that are
+//         whole numbers of differences.
+// loci    2 parental populations and a hybrid typed at 700 loci of 15 to 35
+//         alleles (25 on average), samples of 120 copies, skewed frequencies and
+//         distances with decimals: the shape of a microsatellite panel.
 
-#include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
-
-constexpr int parental_populations = 5;
-constexpr int loci = 8;
-constexpr int haplotypes = 60;
-constexpr int sample_size = 200;
 
 // SplitMix64: small, fast and the same everywhere.
 class Random {
@@ -43,17 +46,33 @@ private:
     std::uint64_t _state;
 };
 
-// Haplotype weights of one population at one locus: a random third of the
-// haplotypes is absent, the others get weights falling off like 1/rank^2 in a
-// random order, so that a few haplotypes carry most copies.
-std::vector<double> skewed_weights(Random& random)
+struct Workload {
+    int parental_populations;
+    int loci;
+    int fewest_haplotypes;  // per locus, drawn uniformly between these two
+    int most_haplotypes;
+    int sample_size;
+    bool skewed;            // frequencies falling off like 1/rank^2, a third absent
+    bool whole_distances;
+};
+
+// Haplotype weights of one population at one locus. Skewed: a random third of
+// the haplotypes is absent, the others get weights falling off like 1/rank^2 in
+// a random order, so that a few haplotypes carry most copies. Otherwise every
+// haplotype gets a weight between 1 and 2.
+std::vector<double> haplotype_weights(Random& random, int haplotypes, bool skewed)
 {
+    std::vector<double> weights(haplotypes, 0.0);
+    if (!skewed) {
+        for (double& w : weights)
+            w = 1.0 + random.uniform();
+        return weights;
+    }
     std::vector<int> order(haplotypes);
     for (int h = 0; h < haplotypes; ++h)
         order[h] = h;
     for (int h = haplotypes - 1; h > 0; --h)
         std::swap(order[h], order[random.below(h + 1)]);
-    std::vector<double> weights(haplotypes, 0.0);
     const int present = haplotypes - haplotypes / 3;
     for (int rank = 0; rank < present; ++rank)
         weights[order[rank]] = 1.0 / ((rank + 1.0) * (rank + 1.0));
@@ -81,58 +100,89 @@ std::vector<int> draw_sample(Random& random, const std::vector<double>& weights,
     return counts;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+void write(const Workload& w, std::uint64_t seed)
 {
-    const std::uint64_t seed = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 20240611u;
     Random random(seed);
     // The hybrid population descends from the parental ones in these shares.
-    const double shares[parental_populations] = {0.40, 0.25, 0.15, 0.12, 0.08};
+    const double all_shares[] = {0.40, 0.25, 0.15, 0.12, 0.08};
+    std::vector<double> shares(all_shares, all_shares + w.parental_populations);
+    double share_total = 0;
+    for (double s : shares)
+        share_total += s;
 
-    std::printf("150 0.0002\n%d %d\n", parental_populations, loci);
+    std::printf("150 0.0002\n%d %d\n", w.parental_populations, w.loci);
 
     // Distances: haplotypes placed on a line with a little noise, so that the
-    // matrix is a plausible number of differences with decimals.
-    for (int l = 0; l < loci; ++l) {
-        std::vector<double> position(haplotypes);
-        for (int h = 0; h < haplotypes; ++h)
+    // matrix is a plausible number of differences, with decimals or whole.
+    std::vector<int> haplotypes(w.loci);
+    for (int l = 0; l < w.loci; ++l) {
+        const int n = w.fewest_haplotypes == w.most_haplotypes
+                          ? w.fewest_haplotypes
+                          : w.fewest_haplotypes + random.below(w.most_haplotypes - w.fewest_haplotypes + 1);
+        haplotypes[l] = n;
+        std::vector<double> position(n);
+        for (int h = 0; h < n; ++h)
             position[h] = 12.0 * random.uniform();
-        std::printf("Locus%d %d\n", l + 1, haplotypes);
-        for (int j = 0; j < haplotypes; ++j) {
+        std::printf("Locus%d %d\n", l + 1, n);
+        for (int j = 0; j < n; ++j) {
             for (int k = 0; k <= j; ++k) {
                 const double distance = j == k ? 0.0 : std::abs(position[j] - position[k]) + 0.25 * random.uniform();
-                std::printf(k == 0 ? "%.3f" : " %.3f", distance);
+                if (w.whole_distances)
+                    std::printf(k == 0 ? "%d" : " %d", j == k ? 0 : 1 + static_cast<int>(distance));
+                else
+                    std::printf(k == 0 ? "%.3f" : " %.3f", distance);
             }
             std::printf("\n");
         }
     }
 
-    for (int l = 0; l < loci; ++l) {
-        std::vector<std::vector<double>> weights(parental_populations + 1);
-        std::vector<double> hybrid(haplotypes, 0.0);
-        for (int p = 1; p <= parental_populations; ++p) {
-            weights[p] = skewed_weights(random);
+    for (int l = 0; l < w.loci; ++l) {
+        const int n = haplotypes[l];
+        std::vector<std::vector<double>> weights(w.parental_populations + 1);
+        std::vector<double> hybrid(n, 0.0);
+        for (int p = 1; p <= w.parental_populations; ++p) {
+            weights[p] = haplotype_weights(random, n, w.skewed);
             double total = 0;
-            for (double w : weights[p])
-                total += w;
-            for (int h = 0; h < haplotypes; ++h)
-                hybrid[h] += shares[p - 1] * weights[p][h] / total;
+            for (double x : weights[p])
+                total += x;
+            for (int h = 0; h < n; ++h)
+                hybrid[h] += shares[p - 1] / share_total * weights[p][h] / total;
         }
         weights[0] = hybrid;
-        std::vector<std::vector<int>> counts(parental_populations + 1);
-        for (int p = 0; p <= parental_populations; ++p)
-            counts[p] = draw_sample(random, weights[p], sample_size);
+        std::vector<std::vector<int>> counts(w.parental_populations + 1);
+        for (int p = 0; p <= w.parental_populations; ++p)
+            counts[p] = draw_sample(random, weights[p], w.sample_size);
 
         std::printf("Locus%d\n", l + 1);
-        for (int p = 0; p <= parental_populations; ++p)
-            std::printf(p == 0 ? "%d" : " %d", sample_size);
+        for (int p = 0; p <= w.parental_populations; ++p)
+            std::printf(p == 0 ? "%d" : " %d", w.sample_size);
         std::printf("\n");
-        for (int h = 0; h < haplotypes; ++h) {
-            for (int p = 0; p <= parental_populations; ++p)
+        for (int h = 0; h < n; ++h) {
+            for (int p = 0; p <= w.parental_populations; ++p)
                 std::printf(p == 0 ? "%d" : " %d", counts[p][h]);
             std::printf("\n");
         }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* name = argc > 1 ? argv[1] : "sparse";
+    const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20240611u;
+    const Workload sparse{5, 8, 60, 60, 200, true, false};
+    const Workload dense{5, 8, 60, 60, 200, false, true};
+    const Workload loci{2, 700, 15, 35, 120, true, false};
+    if (std::strcmp(name, "sparse") == 0)
+        write(sparse, seed);
+    else if (std::strcmp(name, "dense") == 0)
+        write(dense, seed);
+    else if (std::strcmp(name, "loci") == 0)
+        write(loci, seed);
+    else {
+        std::fprintf(stderr, "unknown workload \"%s\": sparse, dense or loci\n", name);
+        return 2;
     }
     return 0;
 }

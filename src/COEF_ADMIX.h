@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console_input.h"
+#include "pair_sums.h"
 
 // The program's own pseudo-random generator, a 32-bit linear congruential
 // generator, so that a seed gives the same bootstrap replicates on every machine.
@@ -24,8 +25,9 @@ int rand();
 // the log. Population index 0 is the hybrid population and 1..P the parental
 // populations on the population level of the count arrays; arrays over parental
 // populations only have P entries, index p standing for parental population p+1.
-// Every multi-level array is an array of separately allocated rows, and every
-// haplotype dimension is MAX_NB_ALLELES long.
+// Every multi-level array is an array of row pointers; the rows of one table lie
+// in one block, and every haplotype dimension is as long as its locus's number
+// of haplotypes (at most MAX_NB_ALLELES), so the storage follows the data.
 class Coef_Admixture {
 public:
     int _nb_parent_pops = 0;
@@ -33,8 +35,8 @@ public:
     int** _sample_sizes = nullptr;                 // [L][P+1]
     int MAX_NB_ALLELES = 0;
     int* _num_alleles_loci = nullptr;              // [L]
-    float*** _dist_haplotypes = nullptr;           // [L][M][M]
-    int*** _freq_haplotypes = nullptr;             // [L][P+1][M]
+    float*** _dist_haplotypes = nullptr;           // [L][n(l)][n(l)]
+    int*** _freq_haplotypes = nullptr;             // [L][P+1][n(l)]
     float _time_to_admix_event = 0;
     float _mutation_rate_per_year = 0;
     float** _parental_coal_times = nullptr;        // [P][P]
@@ -43,7 +45,7 @@ public:
     float* _left_hand_side_vector = nullptr;       // [P]: constant terms
     float* _admixture_coefficients = nullptr;      // [P]: the estimates mY
     int _nb_bootstrap = 0;
-    int*** _freq_hap_boot = nullptr;               // [L][P+1][M]
+    int*** _freq_hap_boot = nullptr;               // [L][P+1][n(l)]
     float** _admixture_coef_boot = nullptr;        // [N][P]
     float* _admix_coef_mean_boot = nullptr;        // [P]
     float* _admix_coef_sd_boot = nullptr;          // [P]
@@ -57,8 +59,13 @@ public:
     Coef_Admixture(const Coef_Admixture&) = delete;
     Coef_Admixture& operator=(const Coef_Admixture&) = delete;
 
-    int allocate_space();
+    // Creates the main storage for _nb_parent_pops and _nb_loci, locus l holding
+    // haplotypes_per_locus[l] haplotypes (copied into _num_alleles_loci), and the
+    // working tables of compute_coal_times. 0 when memory runs out; what was
+    // created is then released.
+    int allocate_space(const std::vector<int>& haplotypes_per_locus);
     int read_data_in_file();
+    // Throws std::bad_alloc when memory runs out; what was created is then released.
     void allocate_space_for_bootstrap(int nb_boot);
     int bootstrap_pops();
     int compute_coal_times(int*** freq_hap);
@@ -87,20 +94,20 @@ private:
     // How the draws of one sample find their haplotype, built once per bootstrap
     // from the observed counts: the running totals of the counts, for bisection,
     // and for samples of up to 4096 copies the haplotype every random number
-    // selects (-1: the number is drawn again).
+    // selects (-1: the number is drawn again). Both lie in shared blocks.
     struct SampleDraws {
-        std::vector<std::int64_t> running_totals;
-        std::vector<std::int16_t> haplotype_of_number;
+        const std::int64_t* running_totals;
+        int haplotypes;
+        const std::int16_t* haplotype_of_number;  // null above the tabled sizes
     };
 
     void refuse(const std::string& message_lines);
     int refuse_bootstrap(const std::string& problem);
     void write_data_echo();
-    void accumulate_locus_pair_sums(int*** freq_hap, int locus);
     void write_coal_times_log();
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
-    int haplotype_reached(const SampleDraws& draws, int random_number) const;
+    int haplotype_reached(const SampleDraws& draws, std::int64_t random_number) const;
 
     std::unique_ptr<ConsoleInput> _own_console_in;
     ConsoleInput* _console_in;
@@ -108,16 +115,31 @@ private:
     std::string _error_message;
     std::string _data_file_name;
 
-    // Working tables reused by every call of compute_coal_times, so that a
-    // bootstrap replicate allocates nothing: the pair sums and pair counts of the
-    // locus in hand, (P+1) x (P+1) each, and per population the haplotypes that
-    // are present at that locus.
+    // The blocks that the rows of the main and bootstrap tables point into.
+    std::unique_ptr<int[]> _sample_size_block;
+    std::unique_ptr<float*[]> _distance_rows;
+    std::unique_ptr<float[]> _distance_block;
+    std::unique_ptr<int*[]> _count_rows;
+    std::unique_ptr<int[]> _count_block;
+    std::unique_ptr<int*[]> _boot_count_rows;
+    std::unique_ptr<int[]> _boot_count_block;
+    std::unique_ptr<float[]> _replicate_block;
+    long double _main_storage_bytes = 0;           // as estimated before allocating
+
+    // Working tables made with the main storage and reused by every call of
+    // compute_coal_times, so that no estimate allocates: the pair sums and pair
+    // counts of the locus in hand, (P+1) x (P+1) each, the tables of the pair
+    // sums, and per locus the largest distance when all are whole (see
+    // whole_distance_bound), found at the first call on the observed counts.
     std::vector<float> _tot_diff;
     std::vector<float> _count_diff;
-    std::vector<std::vector<int>> _present_haplotypes;
-    std::vector<int> _merged_haplotypes;
-    // How the draws of every sample find their haplotype (built per bootstrap).
-    std::vector<std::vector<SampleDraws>> _sample_draws;
+    std::unique_ptr<PairSums> _pair_sums;
+    std::vector<double> _whole_distance_bound;
+    // How the draws of every sample find their haplotype (built per bootstrap),
+    // [locus * (P+1) + population], and the blocks they point into.
+    std::vector<SampleDraws> _sample_draws;
+    std::vector<std::int64_t> _running_total_block;
+    std::vector<std::int16_t> _draw_table_block;
 };
 
 // One error line in the program's single shape: "Error: " and the text.

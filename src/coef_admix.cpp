@@ -148,6 +148,28 @@ public:
         return true;
     }
 
+    // The number of haplotypes of each locus, read ahead in the distance section
+    // and then forgotten, so that the storage can be sized before it is filled.
+    // Stops at the first token that is no number of haplotypes from 0 to `most`,
+    // or at the end of the file: the loci from there on count 0 haplotypes, and
+    // the reading proper stops at that very place with its message.
+    std::vector<int> haplotypes_ahead(int loci, int most)
+    {
+        std::vector<int> haplotypes(static_cast<std::size_t>(loci), 0);
+        const std::size_t resume = _tokens.position();
+        for (int l = 0; l < loci; ++l) {
+            int n = 0;
+            if (!_tokens.skip(1) || !_tokens.next(_token) || parse_whole_token(_token, n) != WholeNumberScan::ok ||
+                n < 0 || n > most)
+                break;
+            haplotypes[l] = n;
+            if (!_tokens.skip(static_cast<std::size_t>(n) * (n + 1) / 2))
+                break;
+        }
+        _tokens.seek(resume);
+        return haplotypes;
+    }
+
     bool fail(const std::string& text)
     {
         if (_message.empty())
@@ -202,20 +224,44 @@ std::uint64_t physical_memory_bytes()
     return 0;
 }
 
-// The bytes the main storage takes for P parental populations and L loci, each
-// allocation counted with a small bookkeeping overhead; in long double so that
-// absurd sizes do not wrap around.
-long double main_storage_bytes(long double P, long double L, long double M)
+// The bytes a run's tables take, each allocation counted with a small
+// bookkeeping overhead; in long double so that absurd sizes do not wrap around.
+// Main storage and the working tables of the estimate, for P parental
+// populations, L loci holding `haplotypes` and `squares` haplotypes and squared
+// haplotypes in all, at most `most` at one locus:
+long double main_storage_bytes(long double P, long double L, long double haplotypes, long double squares,
+                               long double most)
 {
     const long double overhead = 16;
-    const long double per_locus = (8 * M + overhead)               // distance row pointers
-                                  + M * (4 * M + overhead)          // distance rows
-                                  + (4 * (P + 1) + overhead)        // sample sizes
-                                  + (8 * (P + 1) + overhead)        // count row pointers
-                                  + (P + 1) * (4 * M + overhead);   // count rows
-    const long double per_record = 3 * (4 * P + overhead) + 2 * (8 * P + overhead)
-                                   + 2 * P * (4 * P + overhead) + 4 * (8 * L + overhead);
-    return L * per_locus + per_record;
+    const long double populations = P + 1;
+    const long double locus_tables = 4 * L                          // haplotypes per locus
+                                     + 8 * L * 3                    // row pointers of the three tables
+                                     + 4 * L * populations          // sample sizes
+                                     + 8 * L * populations          // count row pointers
+                                     + 4 * populations * haplotypes // counts
+                                     + 8 * haplotypes               // distance row pointers
+                                     + 4 * squares                  // distances
+                                     + 8 * L                        // whole-distance bounds
+                                     + 10 * overhead;
+    const long double estimate_tables = 3 * 4 * P + 2 * (8 * P + 4 * P * P)  // times, equations, estimates
+                                        + 8 * populations * populations     // pair sums and pair counts
+                                        + PairSums::working_bytes(populations, most) + 16 * overhead;
+    return locus_tables + estimate_tables;
+}
+
+// ... and the bootstrap's: the counts of the replicate in hand, the estimates of
+// every replicate, the means and deviations, and the draw tables of every
+// sample (running totals, and one entry per copy for samples of up to 4096).
+long double bootstrap_storage_bytes(long double P, long double L, long double haplotypes, long double replicates,
+                                    long double tabled_copies)
+{
+    const long double overhead = 16;
+    const long double populations = P + 1;
+    return 8 * L + 8 * L * populations + 4 * populations * haplotypes  // replicate counts
+           + replicates * (8 + 4 * P)                                  // replicate estimates
+           + 2 * 4 * P                                                 // means and deviations
+           + 24 * L * populations + 8 * populations * haplotypes + 2 * tabled_copies  // draw tables
+           + 8 * overhead;
 }
 
 std::string megabytes_text(long double bytes)
@@ -256,28 +302,48 @@ void Coef_Admixture::refuse(const std::string& message_lines)
     _error_message = message_lines;
 }
 
-// Creates the main arrays, rows of pointers first and then each row, in the
-// order in which de_allocate_space walks them. Pointer arrays start out null, so
-// that storage half created when memory runs out can still be released; the
-// result is then 0.
-int Coef_Admixture::allocate_space()
+// Creates the main arrays: per table the row pointers and one block that the
+// rows point into, each locus's rows as long as its number of haplotypes; then
+// the working tables of the estimate, so that no later step allocates. Pointer
+// arrays start out null, so that storage half created when memory runs out can
+// be released; it is, and the result is then 0.
+int Coef_Admixture::allocate_space(const std::vector<int>& haplotypes_per_locus)
 {
     const int P = _nb_parent_pops;
     const int L = _nb_loci;
-    const int M = MAX_NB_ALLELES;
     try {
+        std::size_t haplotypes = 0;
+        std::size_t squares = 0;
+        int most = 0;
+        for (int l = 0; l < L; ++l) {
+            const std::size_t n = static_cast<std::size_t>(haplotypes_per_locus[l]);
+            haplotypes += n;
+            squares += n * n;
+            most = std::max(most, haplotypes_per_locus[l]);
+        }
+        const std::size_t populations = static_cast<std::size_t>(P) + 1;
         _num_alleles_loci = new int[L];
         _dist_haplotypes = new float**[L]();
         _sample_sizes = new int*[L]();
         _freq_haplotypes = new int**[L]();
+        _sample_size_block.reset(new int[populations * L]);
+        _distance_rows.reset(new float*[haplotypes]);
+        _distance_block.reset(new float[squares]);
+        _count_rows.reset(new int*[populations * L]);
+        _count_block.reset(new int[populations * haplotypes]);
+        std::size_t row = 0;
+        std::size_t distance = 0;
+        std::size_t count = 0;
         for (int l = 0; l < L; ++l) {
-            _dist_haplotypes[l] = new float*[M]();
-            for (int h = 0; h < M; ++h)
-                _dist_haplotypes[l][h] = new float[M];
-            _sample_sizes[l] = new int[P + 1];
-            _freq_haplotypes[l] = new int*[P + 1]();
-            for (int p = 0; p <= P; ++p)
-                _freq_haplotypes[l][p] = new int[M];
+            const int n = haplotypes_per_locus[l];
+            _num_alleles_loci[l] = n;
+            _sample_sizes[l] = &_sample_size_block[populations * l];
+            _dist_haplotypes[l] = &_distance_rows[row];
+            for (int h = 0; h < n; ++h, distance += n)
+                _distance_rows[row++] = &_distance_block[distance];
+            _freq_haplotypes[l] = &_count_rows[populations * l];
+            for (std::size_t p = 0; p < populations; ++p, count += n)
+                _freq_haplotypes[l][p] = &_count_block[count];
         }
         _hybrid_parental_coal_times = new float[P];
         _left_hand_side_vector = new float[P];
@@ -288,7 +354,12 @@ int Coef_Admixture::allocate_space()
             _parental_coal_times[p] = new float[P];
         for (int p = 0; p < P; ++p)
             _right_hand_side_matrix[p] = new float[P];
+        _tot_diff.assign(populations * populations, 0.0f);
+        _count_diff.assign(populations * populations, 0.0f);
+        _pair_sums = std::make_unique<PairSums>(P + 1, most);
+        _whole_distance_bound.reserve(L);
     } catch (const std::bad_alloc&) {
+        de_allocate_space();
         return 0;
     }
     return 1;
@@ -297,38 +368,19 @@ int Coef_Admixture::allocate_space()
 int Coef_Admixture::de_allocate_space()
 {
     const int P = _nb_parent_pops;
-    const int L = _nb_loci;
-    const int M = MAX_NB_ALLELES;
     delete[] _num_alleles_loci;
     _num_alleles_loci = nullptr;
-    if (_dist_haplotypes) {
-        for (int l = 0; l < L; ++l) {
-            if (!_dist_haplotypes[l])
-                continue;
-            for (int h = 0; h < M; ++h)
-                delete[] _dist_haplotypes[l][h];
-            delete[] _dist_haplotypes[l];
-        }
-        delete[] _dist_haplotypes;
-        _dist_haplotypes = nullptr;
-    }
-    if (_sample_sizes) {
-        for (int l = 0; l < L; ++l)
-            delete[] _sample_sizes[l];
-        delete[] _sample_sizes;
-        _sample_sizes = nullptr;
-    }
-    if (_freq_haplotypes) {
-        for (int l = 0; l < L; ++l) {
-            if (!_freq_haplotypes[l])
-                continue;
-            for (int p = 0; p <= P; ++p)
-                delete[] _freq_haplotypes[l][p];
-            delete[] _freq_haplotypes[l];
-        }
-        delete[] _freq_haplotypes;
-        _freq_haplotypes = nullptr;
-    }
+    delete[] _dist_haplotypes;
+    _dist_haplotypes = nullptr;
+    delete[] _sample_sizes;
+    _sample_sizes = nullptr;
+    delete[] _freq_haplotypes;
+    _freq_haplotypes = nullptr;
+    _sample_size_block.reset();
+    _distance_rows.reset();
+    _distance_block.reset();
+    _count_rows.reset();
+    _count_block.reset();
     delete[] _hybrid_parental_coal_times;
     _hybrid_parental_coal_times = nullptr;
     delete[] _left_hand_side_vector;
@@ -343,6 +395,10 @@ int Coef_Admixture::de_allocate_space()
         delete[] *matrix;
         *matrix = nullptr;
     }
+    std::vector<float>().swap(_tot_diff);
+    std::vector<float>().swap(_count_diff);
+    _pair_sums.reset();
+    std::vector<double>().swap(_whole_distance_bound);
     return 1;
 }
 
@@ -405,39 +461,69 @@ int Coef_Admixture::read_data_in_file()
         refuse(reader.message());
         return 0;
     }
-    const long double needed = main_storage_bytes(P, L, MAX_NB_ALLELES);
+    // The storage is refused before anything is allocated when it cannot fit:
+    // first with the loci still taken as empty, then at its full size. An
+    // allocation that fails all the same is an error stop too, its message
+    // built once everything is released.
     const std::uint64_t memory = physical_memory_bytes();
-    if (memory > 0 && needed > static_cast<long double>(memory)) {
-        reader.fail(counted(L, "locus", "loci") + " and " + std::to_string(P) + " parental populations need " +
-                    megabytes_text(needed) + " of storage, more than this machine's memory (" +
-                    megabytes_text(memory) + ")");
+    const auto storage_fits = [memory](long double bytes) {
+        return memory == 0 || bytes <= static_cast<long double>(memory);
+    };
+    const auto refuse_storage = [&](long double bytes, bool beyond_memory = true) {
+        const std::string what = counted(L, "locus", "loci") + " and " + std::to_string(P) + " parental populations";
+        if (beyond_memory)
+            reader.fail(what + " need " + megabytes_text(bytes) + " of storage, more than this machine's memory (" +
+                        megabytes_text(memory) + ")");
+        else
+            reader.fail("not enough memory for the storage of " + what + " (" + megabytes_text(bytes) + ")");
         refuse(reader.message());
         return 0;
+    };
+    std::vector<int> haplotypes;
+    long double needed = main_storage_bytes(P, L, 0, 0, 0);
+    if (!storage_fits(needed))
+        return refuse_storage(needed);
+    try {
+        haplotypes = reader.haplotypes_ahead(L, MAX_NB_ALLELES);
+    } catch (const std::bad_alloc&) {
+        return refuse_storage(needed, false);
     }
-    if (!allocate_space()) {
-        reader.fail("not enough memory for the storage of " + counted(L, "locus", "loci") + " and " +
-                    std::to_string(P) + " parental populations (" + megabytes_text(needed) + ")");
-        refuse(reader.message());
-        return 0;
+    long double all_haplotypes = 0;
+    long double squares = 0;
+    int most = 0;
+    for (int n : haplotypes) {
+        all_haplotypes += n;
+        squares += static_cast<long double>(n) * n;
+        most = std::max(most, n);
     }
+    needed = main_storage_bytes(P, L, all_haplotypes, squares, most);
+    if (!storage_fits(needed))
+        return refuse_storage(needed);
+    _main_storage_bytes = needed;
+    if (!allocate_space(haplotypes)) {
+        std::vector<int>().swap(haplotypes);
+        return refuse_storage(needed, false);
+    }
+    std::vector<int>().swap(haplotypes);
 
     // Distance section: per locus a label, the number of haplotypes and the lower
     // triangle of the distance matrix with its diagonal, row by row.
     for (int i = 0; i < L; ++i) {
+        // The storage holds the number read ahead (the same tokens), which is 0
+        // from a locus whose number is not valid on.
+        int haplotypes = 0;
         if (!reader.label([&] { return "the label of " + locus_text(i) + " in the distance section"; }) ||
-            !reader.whole(_num_alleles_loci[i], [&] { return "the number of haplotypes of " + locus_text(i); })) {
+            !reader.whole(haplotypes, [&] { return "the number of haplotypes of " + locus_text(i); })) {
             refuse(reader.message());
             return 0;
         }
-        const int haplotypes = _num_alleles_loci[i];
         if (haplotypes < 0 || haplotypes > MAX_NB_ALLELES) {
-            _num_alleles_loci[i] = 0;  // nothing beyond the rows is ever touched
             reader.fail("the number of haplotypes of " + locus_text(i) + " is " + std::to_string(haplotypes) +
                         "; it must lie between 0 and " + std::to_string(MAX_NB_ALLELES));
             refuse(reader.message());
             return 0;
         }
-        for (int j = 0; j < haplotypes; ++j) {
+        for (int j = 0; j < _num_alleles_loci[i]; ++j) {
             for (int k = 0; k <= j; ++k) {
                 float& distance = _dist_haplotypes[i][j][k];
                 if (!reader.real(distance, [&] {
@@ -550,27 +636,6 @@ int Coef_Admixture::check_observed_pair_counts()
 
 namespace {
 
-// Pairs of distinct copies among the copies of one haplotype in one sample,
-// c(c-1)/2, evaluated as a real number held in a double and rounded half up.
-// In 64 bits, so that no count a sample can hold overflows.
-std::int64_t same_haplotype_pairs(std::int64_t copies)
-{
-    const double half_product = static_cast<double>(static_cast<long double>(copies - 1) * 0.5L *
-                                                    static_cast<long double>(copies));
-    const double whole = half_product - std::floor(half_product) < 0.5 ? std::floor(half_product)
-                                                                       : std::ceil(half_product);
-    return static_cast<std::int64_t>(whole);
-}
-
-// Adds `pairs` pairs of copies at `distance` to the sums of one population pair.
-// A zero weight would leave both sums exactly as they are, so callers skip it.
-inline void add_pairs(float& tot_diff, float& count_diff, float distance, std::int64_t pairs)
-{
-    tot_diff = static_cast<float>(static_cast<long double>(tot_diff) +
-                                  static_cast<long double>(distance) * static_cast<long double>(pairs));
-    count_diff = static_cast<float>(static_cast<long double>(count_diff) + static_cast<long double>(pairs));
-}
-
 // tot / count in extended precision; no pairs give no mean (not-a-number), which
 // the callers never let happen but which can never be a division by zero.
 inline long double mean_distance(float tot_diff, float count_diff)
@@ -581,74 +646,6 @@ inline long double mean_distance(float tot_diff, float count_diff)
 }
 
 }  // namespace
-
-// The pair sums of one locus for every pair of populations (p, q), p <= q. Terms
-// are added to each sum in the order of the haplotype pairs (x, y), x <= y; only
-// haplotypes present in the samples concerned can give a pair, so the loops run
-// over those alone.
-void Coef_Admixture::accumulate_locus_pair_sums(int*** freq_hap, int locus)
-{
-    const int populations = _nb_parent_pops + 1;
-    const int haplotypes = _num_alleles_loci[locus];
-    float** distance = _dist_haplotypes[locus];
-    int** counts = freq_hap[locus];
-
-    _present_haplotypes.resize(populations);
-    for (int p = 0; p < populations; ++p) {
-        std::vector<int>& present = _present_haplotypes[p];
-        present.clear();
-        for (int x = 0; x < haplotypes; ++x)
-            if (counts[p][x] != 0)
-                present.push_back(x);
-    }
-
-    for (int p = 0; p < populations; ++p) {
-        const int* cp = counts[p];
-        const std::vector<int>& present = _present_haplotypes[p];
-        float& tot_within = _tot_diff[p * populations + p];
-        float& count_within = _count_diff[p * populations + p];
-        for (std::size_t a = 0; a < present.size(); ++a) {
-            const int x = present[a];
-            const float* row = distance[x];
-            const std::int64_t cx = cp[x];
-            const std::int64_t same = same_haplotype_pairs(cx);
-            if (same != 0)
-                add_pairs(tot_within, count_within, row[x], same);
-            for (std::size_t b = a + 1; b < present.size(); ++b) {
-                const int y = present[b];
-                add_pairs(tot_within, count_within, row[y], cx * cp[y]);
-            }
-        }
-
-        for (int q = p + 1; q < populations; ++q) {
-            const int* cq = counts[q];
-            const std::vector<int>& other = _present_haplotypes[q];
-            _merged_haplotypes.clear();
-            std::set_union(present.begin(), present.end(), other.begin(), other.end(),
-                           std::back_inserter(_merged_haplotypes));
-            float& tot_between = _tot_diff[p * populations + q];
-            float& count_between = _count_diff[p * populations + q];
-            const std::vector<int>& merged = _merged_haplotypes;
-            for (std::size_t a = 0; a < merged.size(); ++a) {
-                const int x = merged[a];
-                const float* row = distance[x];
-                const std::int64_t cpx = cp[x];
-                const std::int64_t cqx = cq[x];
-                const std::int64_t same = cpx * cqx;
-                if (same != 0)
-                    add_pairs(tot_between, count_between, row[x], same);
-                for (std::size_t b = a + 1; b < merged.size(); ++b) {
-                    const int y = merged[b];
-                    const std::int64_t pairs = cpx * cq[y] + static_cast<std::int64_t>(cp[y]) * cqx;
-                    if (pairs != 0)
-                        add_pairs(tot_between, count_between, row[y], pairs);
-                }
-            }
-            _tot_diff[q * populations + p] = tot_between;
-            _count_diff[q * populations + p] = count_between;
-        }
-    }
-}
 
 int Coef_Admixture::compute_coal_times(int*** freq_hap)
 {
@@ -661,15 +658,24 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j)
             P[i][j] = 0.0f;
-    _tot_diff.resize(static_cast<std::size_t>(populations) * populations);
-    _count_diff.resize(_tot_diff.size());
-    std::fill(_tot_diff.begin(), _tot_diff.end(), 0.0f);
-    std::fill(_count_diff.begin(), _count_diff.end(), 0.0f);
+    // The distances never change after the reading: whether they are whole
+    // numbers is found on the observed counts' call and serves the replicates.
+    if (freq_hap == _freq_haplotypes || _whole_distance_bound.size() != static_cast<std::size_t>(_nb_loci)) {
+        _whole_distance_bound.clear();
+        for (int l = 0; l < _nb_loci; ++l)
+            _whole_distance_bound.push_back(whole_distance_bound(_dist_haplotypes[l], _num_alleles_loci[l]));
+    }
 
     for (int l = 0; l < _nb_loci; ++l) {
         std::fill(_tot_diff.begin(), _tot_diff.end(), 0.0f);
         std::fill(_count_diff.begin(), _count_diff.end(), 0.0f);
-        accumulate_locus_pair_sums(freq_hap, l);
+        LocusPairData locus;
+        locus.populations = populations;
+        locus.haplotypes = _num_alleles_loci[l];
+        locus.distance = _dist_haplotypes[l];
+        locus.counts = freq_hap[l];
+        locus.whole_distance_bound = _whole_distance_bound[l];
+        _pair_sums->compute(locus, _tot_diff.data(), _count_diff.data());
         for (int k = 0; k < n; ++k)
             H[k] = static_cast<float>(H[k] + mean_distance(_tot_diff[k + 1], _count_diff[k + 1]));
         for (int i = 0; i < n; ++i)
@@ -881,6 +887,10 @@ int Coef_Admixture::write_results(int nb_boot)
 
 namespace {
 
+// Samples of up to this many copies find the haplotype of each random number in
+// a table.
+constexpr int largest_tabled_sample = 4096;
+
 std::int64_t sum_of_counts(const int* counts, int haplotypes)
 {
     std::int64_t sum = 0;
@@ -916,12 +926,19 @@ int Coef_Admixture::check_bootstrap_possible()
                 return refuse_bootstrap(problem);
         }
     }
-    const long double overhead = 16;
+    // The replicates' storage comes on top of the data's, which stays allocated.
+    long double haplotypes = 0;
+    long double tabled_copies = 0;
+    for (int i = 0; i < _nb_loci; ++i) {
+        haplotypes += _num_alleles_loci[i];
+        for (int p = 0; p <= _nb_parent_pops; ++p)
+            if (_sample_sizes[i][p] <= largest_tabled_sample)
+                tabled_copies += _sample_sizes[i][p];
+    }
     const long double needed =
-        static_cast<long double>(_nb_bootstrap) * (8 + 4.0L * _nb_parent_pops + overhead) +
-        static_cast<long double>(_nb_loci) * (_nb_parent_pops + 1.0L) * (4.0L * MAX_NB_ALLELES + 8 + overhead);
+        bootstrap_storage_bytes(_nb_parent_pops, _nb_loci, haplotypes, _nb_bootstrap, tabled_copies);
     const std::uint64_t memory = physical_memory_bytes();
-    if (memory > 0 && needed > static_cast<long double>(memory))
+    if (memory > 0 && needed + _main_storage_bytes > static_cast<long double>(memory))
         return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " + megabytes_text(needed) +
                                 " of storage, more than this machine's memory (" + megabytes_text(memory) + ")");
     return 1;
@@ -936,63 +953,140 @@ int Coef_Admixture::refuse_bootstrap(const std::string& problem)
 
 void Coef_Admixture::allocate_space_for_bootstrap(int nb_boot)
 {
-    const int P = _nb_parent_pops;
-    _freq_hap_boot = new int**[_nb_loci]();
-    for (int l = 0; l < _nb_loci; ++l) {
-        _freq_hap_boot[l] = new int*[P + 1]();
-        for (int p = 0; p <= P; ++p)
-            _freq_hap_boot[l][p] = new int[MAX_NB_ALLELES];
+    const std::size_t P = static_cast<std::size_t>(_nb_parent_pops);
+    const std::size_t L = static_cast<std::size_t>(_nb_loci);
+    try {
+        std::size_t haplotypes = 0;
+        for (std::size_t l = 0; l < L; ++l)
+            haplotypes += static_cast<std::size_t>(_num_alleles_loci[l]);
+        _freq_hap_boot = new int**[L]();
+        _boot_count_rows.reset(new int*[(P + 1) * L]);
+        _boot_count_block.reset(new int[(P + 1) * haplotypes]);
+        std::size_t count = 0;
+        for (std::size_t l = 0; l < L; ++l) {
+            _freq_hap_boot[l] = &_boot_count_rows[(P + 1) * l];
+            for (std::size_t p = 0; p <= P; ++p, count += static_cast<std::size_t>(_num_alleles_loci[l]))
+                _freq_hap_boot[l][p] = &_boot_count_block[count];
+        }
+        _admix_coef_mean_boot = new float[P];
+        _admix_coef_sd_boot = new float[P];
+        const std::size_t replicates = static_cast<std::size_t>(std::max(nb_boot, 0));
+        _admixture_coef_boot = new float*[replicates]();
+        _replicate_block.reset(new float[replicates * P]);
+        for (std::size_t b = 0; b < replicates; ++b)
+            _admixture_coef_boot[b] = &_replicate_block[b * P];
+        build_sample_draws();
+    } catch (const std::bad_alloc&) {
+        de_allocate_space_for_bootstrap(nb_boot);
+        throw;
     }
-    _admix_coef_mean_boot = new float[P];
-    _admix_coef_sd_boot = new float[P];
-    _admixture_coef_boot = new float*[nb_boot]();
-    for (int b = 0; b < nb_boot; ++b)
-        _admixture_coef_boot[b] = new float[P];
-    build_sample_draws();
 }
 
 // Running totals S(h) = c[0] + ... + c[h] of every observed sample, so that the
 // haplotype whose running total first reaches a random number is found by
 // bisection instead of a walk over all haplotypes. Random numbers stay below
-// 32768 and below the sample size, so for samples of up to 4096 copies every
-// number's haplotype is looked up in a table made once. They depend on the
-// observed counts only and serve every replicate.
+// the sample size, so for samples of up to 4096 copies every number's haplotype
+// is looked up in a table made once. They depend on the observed counts only
+// and serve every replicate.
 void Coef_Admixture::build_sample_draws()
 {
-    constexpr int largest_tabled_sample = 4096;
-    _sample_draws.assign(_nb_loci, std::vector<SampleDraws>(_nb_parent_pops + 1));
+    const int populations = _nb_parent_pops + 1;
+    std::size_t haplotypes = 0;
+    std::size_t tabled = 0;
     for (int l = 0; l < _nb_loci; ++l)
-        for (int p = 0; p <= _nb_parent_pops; ++p) {
-            SampleDraws& draws = _sample_draws[l][p];
-            std::int64_t running = 0;
-            for (int h = 0; h < _num_alleles_loci[l]; ++h) {
-                running += _freq_haplotypes[l][p][h];
-                draws.running_totals.push_back(running);
-            }
+        for (int p = 0; p < populations; ++p) {
+            haplotypes += static_cast<std::size_t>(_num_alleles_loci[l]);
             const int size = _sample_sizes[l][p];
-            if (size <= 0 || size > largest_tabled_sample || _num_alleles_loci[l] <= 0)
+            if (size > 0 && size <= largest_tabled_sample && _num_alleles_loci[l] > 0)
+                tabled += static_cast<std::size_t>(size);
+        }
+    _running_total_block.resize(haplotypes);
+    _draw_table_block.resize(tabled);
+    _sample_draws.resize(static_cast<std::size_t>(_nb_loci) * populations);
+    std::size_t next_total = 0;
+    std::size_t next_entry = 0;
+    for (int l = 0; l < _nb_loci; ++l)
+        for (int p = 0; p < populations; ++p) {
+            const int n = _num_alleles_loci[l];
+            std::int64_t* totals = &_running_total_block[next_total];
+            next_total += static_cast<std::size_t>(n);
+            std::int64_t running = 0;
+            for (int h = 0; h < n; ++h) {
+                running += _freq_haplotypes[l][p][h];
+                totals[h] = running;
+            }
+            SampleDraws& draws = _sample_draws[static_cast<std::size_t>(l) * populations + p];
+            draws = SampleDraws{totals, n, nullptr};
+            const int size = _sample_sizes[l][p];
+            if (size <= 0 || size > largest_tabled_sample || n <= 0)
                 continue;
-            draws.haplotype_of_number.resize(size);
+            std::int16_t* table = &_draw_table_block[next_entry];
+            next_entry += static_cast<std::size_t>(size);
             for (int number = 1; number < size; ++number)
-                draws.haplotype_of_number[number] = static_cast<std::int16_t>(haplotype_reached(draws, number));
+                table[number] = static_cast<std::int16_t>(haplotype_reached(draws, number));
             // Number 0 selects haplotype 0 when it is present and is drawn again
             // otherwise; in a sample of one copy only 0 can be drawn, so drawing
             // again would never end: it takes the one present haplotype instead.
-            draws.haplotype_of_number[0] = static_cast<std::int16_t>(
+            table[0] = static_cast<std::int16_t>(
                 _freq_haplotypes[l][p][0] > 0 ? 0 : (size == 1 ? haplotype_reached(draws, 1) : -1));
+            draws.haplotype_of_number = table;
         }
 }
 
 // The first haplotype whose running total reaches the random number, kept
 // within the haplotypes in use (a sample size above the sum of the counts is
 // refused before any replicate).
-int Coef_Admixture::haplotype_reached(const SampleDraws& draws, int random_number) const
+int Coef_Admixture::haplotype_reached(const SampleDraws& draws, std::int64_t random_number) const
 {
-    const std::vector<std::int64_t>& totals = draws.running_totals;
-    const auto reached = std::lower_bound(totals.begin(), totals.end(), std::int64_t{random_number});
-    return static_cast<int>(
-        std::min<std::ptrdiff_t>(reached - totals.begin(), static_cast<std::ptrdiff_t>(totals.size()) - 1));
+    const std::int64_t* end = draws.running_totals + draws.haplotypes;
+    const std::int64_t* reached = std::lower_bound(draws.running_totals, end, random_number);
+    return static_cast<int>(std::min<std::ptrdiff_t>(reached - draws.running_totals, draws.haplotypes - 1));
 }
+
+namespace {
+
+// A random number from 0 to n-1. Up to 32767 copies it is one generator output
+// modulo n. A generator output holds 15 bits, so from 32768 copies on it is
+// formed from consecutive outputs, the first one highest, as a number of 30
+// bits (two outputs) or, above 2^30 copies, of 45 bits (three outputs), taken
+// modulo n: every copy can then be drawn.
+std::int64_t random_below(int n)
+{
+    if (n <= 32767)
+        return corvane::rand() % n;
+    std::int64_t number = corvane::rand();
+    number = number * 32768 + corvane::rand();
+    if (n > (1 << 30))
+        number = number * 32768 + corvane::rand();
+    return number % n;
+}
+
+// The draw by its definition, for the straightforward implementation: 0 selects
+// haplotype 0 when it is present and is drawn again otherwise (a sample of one
+// copy then takes its one present haplotype, as drawing again would never
+// end); r walks the counts to the first haplotype whose running total reaches
+// it, and stays within the haplotypes in use.
+int walked_draw(const int* counts, int haplotypes, int sample_size, std::int64_t& random_number)
+{
+    if (random_number == 0 && counts[0] > 0)
+        return 0;
+    while (random_number == 0) {
+        if (sample_size == 1) {
+            random_number = 1;
+            break;
+        }
+        random_number = random_below(sample_size);
+    }
+    std::int64_t correct_freq_interval = 0;
+    for (int h = 0; h < haplotypes; ++h) {
+        correct_freq_interval += counts[h];
+        if (correct_freq_interval >= random_number)
+            return h;
+    }
+    return haplotypes - 1;
+}
+
+}  // namespace
 
 // One draw from the sample of `population` at `locus`: a random number r from 0
 // to n-1; 0 selects haplotype 0 when it is present and is drawn again otherwise;
@@ -1000,13 +1094,15 @@ int Coef_Admixture::haplotype_reached(const SampleDraws& draws, int random_numbe
 int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
 {
     const int* counts = _freq_haplotypes[locus][population];
-    const SampleDraws& draws = _sample_draws[locus][population];
-    int random_number = corvane::rand() % sample_size;
+    const SampleDraws& draws = _sample_draws[static_cast<std::size_t>(locus) * (_nb_parent_pops + 1) + population];
+    std::int64_t random_number = random_below(sample_size);
     int num_correct_allele = 0;
-    if (!draws.haplotype_of_number.empty()) {
+    if (plain_arithmetic_forced()) {
+        num_correct_allele = walked_draw(counts, draws.haplotypes, sample_size, random_number);
+    } else if (draws.haplotype_of_number) {
         num_correct_allele = draws.haplotype_of_number[random_number];
         while (num_correct_allele < 0) {
-            random_number = corvane::rand() % sample_size;
+            random_number = random_below(sample_size);
             num_correct_allele = draws.haplotype_of_number[random_number];
         }
     } else if (random_number == 0 && counts[0] > 0) {
@@ -1015,7 +1111,7 @@ int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
         // Samples this large (above the tabled sizes) always allow a number
         // other than 0, so drawing again ends.
         while (random_number == 0)
-            random_number = corvane::rand() % sample_size;
+            random_number = random_below(sample_size);
         num_correct_allele = haplotype_reached(draws, random_number);
     }
     if (static_cast<double>(counts[num_correct_allele]) < 0.00001) {
@@ -1083,29 +1179,21 @@ void Coef_Admixture::compute_mean_sd_bootstrap()
     }
 }
 
-int Coef_Admixture::de_allocate_space_for_bootstrap(int nb_boot)
+int Coef_Admixture::de_allocate_space_for_bootstrap(int)
 {
-    if (_freq_hap_boot) {
-        for (int l = 0; l < _nb_loci; ++l) {
-            if (!_freq_hap_boot[l])
-                continue;
-            for (int p = 0; p <= _nb_parent_pops; ++p)
-                delete[] _freq_hap_boot[l][p];
-            delete[] _freq_hap_boot[l];
-        }
-        delete[] _freq_hap_boot;
-        _freq_hap_boot = nullptr;
-    }
+    delete[] _freq_hap_boot;
+    _freq_hap_boot = nullptr;
+    _boot_count_rows.reset();
+    _boot_count_block.reset();
     delete[] _admix_coef_mean_boot;
     _admix_coef_mean_boot = nullptr;
     delete[] _admix_coef_sd_boot;
     _admix_coef_sd_boot = nullptr;
-    if (_admixture_coef_boot) {
-        for (int b = 0; b < nb_boot; ++b)
-            delete[] _admixture_coef_boot[b];
-        delete[] _admixture_coef_boot;
-        _admixture_coef_boot = nullptr;
-    }
-    _sample_draws.clear();
+    delete[] _admixture_coef_boot;
+    _admixture_coef_boot = nullptr;
+    _replicate_block.reset();
+    std::vector<SampleDraws>().swap(_sample_draws);
+    std::vector<std::int64_t>().swap(_running_total_block);
+    std::vector<std::int16_t>().swap(_draw_table_block);
     return 1;
 }

@@ -17,16 +17,39 @@ public:
     // The next token, or false at the end of the file.
     bool next(std::string& token)
     {
-        while (_pos < _text.size() && is_white_space(static_cast<unsigned char>(_text[_pos])))
-            ++_pos;
-        if (_pos >= _text.size())
+        const std::size_t start = pass_token();
+        if (start == _pos)
             return false;
-        const std::size_t start = _pos;
-        while (_pos < _text.size() && !is_white_space(static_cast<unsigned char>(_text[_pos])))
-            ++_pos;
         token.assign(_text, start, _pos - start);
         return true;
     }
+
+    // Passes over `count` tokens; false when the file ends first.
+    bool skip(std::size_t count)
+    {
+        for (std::size_t i = 0; i < count; ++i)
+            if (pass_token() == _pos)
+                return false;
+        return true;
+    }
+
+    // Where the next token is looked for, to come back to it after reading ahead.
+    std::size_t position() const { return _pos; }
+    void seek(std::size_t position) { _pos = position; }
+
+private:
+    // Moves past the next token; returns where it starts (_pos when there is none).
+    std::size_t pass_token()
+    {
+        while (_pos < _text.size() && is_white_space(static_cast<unsigned char>(_text[_pos])))
+            ++_pos;
+        const std::size_t start = _pos;
+        while (_pos < _text.size() && !is_white_space(static_cast<unsigned char>(_text[_pos])))
+            ++_pos;
+        return start;
+    }
+
+public:
 
 private:
     std::string _text;

@@ -55,10 +55,12 @@ protected:
         c._mutation_rate_per_year = mutation_rate;
         c._nb_parent_pops = static_cast<int>(loci.at(0).counts.size()) - 1;
         c._nb_loci = static_cast<int>(loci.size());
-        ASSERT_EQ(c.allocate_space(), 1);
+        std::vector<int> haplotypes_per_locus;
+        for (const LocusData& locus : loci)
+            haplotypes_per_locus.push_back(static_cast<int>(locus.distances.size()));
+        ASSERT_EQ(c.allocate_space(haplotypes_per_locus), 1);
         for (int l = 0; l < c._nb_loci; ++l) {
             const LocusData& locus = loci[l];
-            c._num_alleles_loci[l] = static_cast<int>(locus.distances.size());
             for (std::size_t x = 0; x < locus.distances.size(); ++x)
                 for (std::size_t y = 0; y < locus.distances.size(); ++y)
                     c._dist_haplotypes[l][x][y] = locus.distances[x][y];

@@ -110,10 +110,12 @@ protected:
         Coef_Admixture& c = *_record;
         c._nb_loci = static_cast<int>(loci.size());
         c._nb_parent_pops = loci.empty() ? 2 : static_cast<int>(loci[0].size()) - 1;
-        c.allocate_space();
+        std::vector<int> haplotypes_per_locus;
+        for (const std::vector<Population>& locus : loci)
+            haplotypes_per_locus.push_back(static_cast<int>(locus[0].counts.size()));
+        c.allocate_space(haplotypes_per_locus);
         for (int l = 0; l < c._nb_loci; ++l) {
-            const int haplotypes = static_cast<int>(loci[l][0].counts.size());
-            c._num_alleles_loci[l] = haplotypes;
+            const int haplotypes = haplotypes_per_locus[l];
             for (int x = 0; x < haplotypes; ++x)
                 for (int y = 0; y < haplotypes; ++y)
                     c._dist_haplotypes[l][x][y] = x == y ? 0.0f : 1.0f;
@@ -440,11 +442,10 @@ TEST_F(Possible, SampleSizesMustAllowEveryReplicate)
         Coef_Admixture c(in, console);
         c._nb_parent_pops = 2;
         c._nb_loci = 2;
-        c.allocate_space();
+        c.allocate_space({2, 2});
         const int counts[2][3][2] = {{{2, 2}, {2, 0}, {0, 2}}, {{2, 1}, {3, 0}, {1, 3}}};
         const int sizes0[3] = {4, 2, 2};
         for (int l = 0; l < 2; ++l) {
-            c._num_alleles_loci[l] = 2;
             for (int p = 0; p < 3; ++p) {
                 c._sample_sizes[l][p] = l == 0 ? sizes0[p] : situation.sizes[p];
                 for (int h = 0; h < 2; ++h)

@@ -1,0 +1,106 @@
+#ifndef CORVANE_PAIR_SUMS_H
+#define CORVANE_PAIR_SUMS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The pair sums of one locus: for every pair of populations (p, q), p <= q,
+// the number of pairs of haplotype copies, one taken from each population (two
+// distinct copies within one population), and the sum of their distances. Both
+// are single-precision values; each term is added in extended precision and the
+// running value rounded to single precision after every addition, the terms of
+// each pair taken in the order of the haplotype pairs (x, y), x <= y.
+//
+// The plain arithmetic does exactly that. The fast paths reproduce its results
+// bit for bit, each where an argument (given beside it) proves it:
+//   - whole distances and few enough pairs: every partial sum is a whole number
+//     that a float holds exactly, so the sums are exact and taken in closed form;
+//   - otherwise the chains of all population pairs are walked together, each
+//     step in double precision, which rounds to the same float as the extended
+//     step except exactly halfway between two floats, where the step is redone in
+//     extended precision.
+
+// One locus as the pair sums see it.
+struct LocusPairData {
+    int populations = 0;                        // the hybrid and the parental populations
+    int haplotypes = 0;                         // n
+    const float* const* distance = nullptr;     // n x n; only entries [x][y] with x <= y are read
+    const int* const* counts = nullptr;         // [population][haplotype], not negative
+    // The largest distance when every distance [x][y], x <= y, is a whole number
+    // from 0 to 2^24; -1 otherwise (see whole_distance_bound).
+    double whole_distance_bound = -1;
+};
+
+// The largest distance of the upper triangle (diagonal included) when every one
+// of them is a whole number from 0 to 2^24, else -1. Depends on the distances
+// alone, so it is found once per locus and serves every replicate.
+double whole_distance_bound(const float* const* distance, int haplotypes);
+
+// True when the pair sums of a population pair with `pairs` pairs of copies and
+// distances that are whole numbers at most `largest_distance` are exact in
+// single precision, whatever the order of the terms.
+bool whole_sums_are_exact(std::int64_t pairs, double largest_distance);
+
+// True when a double step on counts no larger than `largest_count` rounds like
+// the extended one unless it lands halfway between two floats.
+bool double_chain_applies(std::int64_t largest_count);
+
+// One step of a chain, sum + distance * weight, rounded to single precision, in
+// extended precision (the plain rule) ...
+float extended_step(float sum, float distance, double weight);
+// ... and the same in double precision, exact for weights up to 2^29, redone in
+// extended precision when the double sum lies halfway between two floats.
+float double_step(float sum, float distance, double weight);
+
+// True when the environment variable CORVANE_PLAIN_ARITHMETIC is set to a value
+// other than "0": every result is then computed by the straightforward
+// implementation (the plain arithmetic here, draws that walk the counts, stream
+// formatting), for tests that compare both and as the benchmark's floor. Read
+// once, at the first call.
+bool plain_arithmetic_forced();
+
+class PairSums {
+public:
+    // Working tables for up to `populations` populations and `most_haplotypes`
+    // haplotypes per locus, allocated once (may throw std::bad_alloc).
+    PairSums(int populations, int most_haplotypes);
+
+    // The bytes those tables take, for the storage estimate.
+    static long double working_bytes(long double populations, long double most_haplotypes);
+
+    // Fills tot and count, (populations x populations) tables indexed
+    // [p * populations + q], both triangles, with the pair sums of the locus.
+    void compute(const LocusPairData& locus, float* tot, float* count);
+
+    // How many population pairs each way has served (for tests and profiles).
+    std::uint64_t closed_form_pairs = 0;
+    std::uint64_t chained_pairs = 0;
+
+private:
+    void plain(const LocusPairData& locus, float* tot, float* count);
+    void closed_form(const LocusPairData& locus, float* tot, float* count);
+    template <void Step(float&, float&, float, std::int64_t)>
+    void chains(const LocusPairData& locus, float* tot, float* count);
+
+    int _populations;
+    std::vector<double> _copies;               // N_p, the copies of each population
+    std::vector<std::vector<int>> _present;    // per population, the haplotypes it holds
+    std::vector<double> _weighted;             // [q][x]: (D c_q)[x]
+    std::vector<int> _union;                   // haplotypes held by a population of a chained pair
+    std::vector<char> _in_union;
+    struct Chain {
+        int p, q, cell;                        // populations p <= q and their cell in the tables
+    };
+    struct Term {
+        float distance;
+        std::int64_t weight;
+    };
+    static constexpr int chains_at_once = 4;
+    void collect_terms(const LocusPairData& locus, const Chain& chain, std::vector<Term>& terms);
+    std::vector<Chain> _chains;                // the population pairs left to the chains
+    std::vector<int> _merged;                  // haplotypes present in p or q
+    std::vector<Term> _terms[chains_at_once];  // the terms of the chains in hand
+};
+
+#endif
