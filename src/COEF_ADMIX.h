@@ -135,6 +135,7 @@ private:
     std::vector<float> _count_diff;
     std::unique_ptr<PairSums> _pair_sums;
     std::vector<double> _whole_distance_bound;
+    std::vector<char> _distances_normal;
     // How the draws of every sample find their haplotype (built per bootstrap),
     // [locus * (P+1) + population], and the blocks they point into.
     std::vector<SampleDraws> _sample_draws;

@@ -358,6 +358,7 @@ int Coef_Admixture::allocate_space(const std::vector<int>& haplotypes_per_locus)
         _count_diff.assign(populations * populations, 0.0f);
         _pair_sums = std::make_unique<PairSums>(P + 1, most);
         _whole_distance_bound.reserve(L);
+        _distances_normal.reserve(L);
     } catch (const std::bad_alloc&) {
         de_allocate_space();
         return 0;
@@ -399,6 +400,7 @@ int Coef_Admixture::de_allocate_space()
     std::vector<float>().swap(_count_diff);
     _pair_sums.reset();
     std::vector<double>().swap(_whole_distance_bound);
+    std::vector<char>().swap(_distances_normal);
     return 1;
 }
 
@@ -662,8 +664,11 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
     // numbers is found on the observed counts' call and serves the replicates.
     if (freq_hap == _freq_haplotypes || _whole_distance_bound.size() != static_cast<std::size_t>(_nb_loci)) {
         _whole_distance_bound.clear();
-        for (int l = 0; l < _nb_loci; ++l)
+        _distances_normal.clear();
+        for (int l = 0; l < _nb_loci; ++l) {
             _whole_distance_bound.push_back(whole_distance_bound(_dist_haplotypes[l], _num_alleles_loci[l]));
+            _distances_normal.push_back(distances_normal(_dist_haplotypes[l], _num_alleles_loci[l]));
+        }
     }
 
     for (int l = 0; l < _nb_loci; ++l) {
@@ -675,6 +680,7 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
         locus.distance = _dist_haplotypes[l];
         locus.counts = freq_hap[l];
         locus.whole_distance_bound = _whole_distance_bound[l];
+        locus.distances_normal = _distances_normal[l] != 0;
         _pair_sums->compute(locus, _tot_diff.data(), _count_diff.data());
         for (int k = 0; k < n; ++k)
             H[k] = static_cast<float>(H[k] + mean_distance(_tot_diff[k + 1], _count_diff[k + 1]));

@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -42,55 +47,67 @@ inline void add_pairs(float& tot, float& count, float distance, std::int64_t pai
     count = static_cast<float>(static_cast<long double>(count) + static_cast<long double>(pairs));
 }
 
+// True when the double `value` lies exactly halfway between two floats (of the
+// normal range): its 29 bits below a float's 24-bit significand read 1000...0.
+inline bool halfway(double value)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & 0x1FFFFFFFu) == 0x10000000u;
+}
+
 // True when rounding the double `value` to single precision might not give what
 // rounding the exact value gives: the value lies exactly halfway between two
 // floats (its 29 bits below a float's 24-bit significand read 1000...0), or
-// outside the range of normal floats, where the float grid is coarser (not a
-// number, infinities and zero are never halfway and zero is exact).
+// outside the range of normal floats, where the float grid is coarser (zero is
+// exact).
 inline bool halfway_or_outside_float_range(double value)
 {
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    const std::uint64_t exponent = (bits >> 52) & 0x7FF;
-    const bool halfway = (bits & 0x1FFFFFFFu) == 0x10000000u;
-    const bool normal_float = exponent - (1023 - 126) < 254;
-    return halfway || (!normal_float && (bits << 1) != 0);
+    const std::uint64_t magnitude = bits & 0x7FFFFFFFFFFFFFFFu;
+    const std::uint64_t smallest_normal_float = 0x3810000000000000u;  // 2^-126
+    const std::uint64_t beyond_floats = 0x47F0000000000000u;          // 2^128
+    const bool outside = magnitude - smallest_normal_float >= beyond_floats - smallest_normal_float;
+    return halfway(value) | (outside & (magnitude != 0));
 }
 
-// One step of a chain in the plain arithmetic: the extended-precision rule.
-inline void extended_chain_step(float& tot, float& count, float distance, std::int64_t pairs)
+// One step of a chain in double precision, sum + product with the product
+// distance x weight given exactly, and why it gives the float of the
+// extended-precision step: the product is exact in double (a 24-bit significand
+// times a weight of at most 2^29 needs at most 53 bits) as in extended
+// precision, and so is the sum held in a float; both sums are then the exact
+// sum x rounded, to 53 or to 64 bits, before the rounding to single precision.
+// If the double sum is not a midpoint m between two floats, it lies on the same
+// side of every midpoint as x (m has 25 significant bits, so it is a double, and
+// rounding is monotonic): it rounds to the float nearest x. The extended sum
+// rounds to that float as well unless it is itself a midpoint m, and then x lies
+// within half an extended unit of m, so the double sum is m too. Hence only a
+// double sum exactly halfway between two floats can differ, and there (and
+// outside the normal float range) the step is redone in extended precision.
+inline float double_chain_step(float sum, double product)
 {
-    add_pairs(tot, count, distance, pairs);
+    const double next = static_cast<double>(sum) + product;
+    if (halfway_or_outside_float_range(next))
+        return static_cast<float>(static_cast<long double>(sum) + static_cast<long double>(product));
+    return static_cast<float>(next);
 }
 
-// The same step in double precision. Why it gives the same floats: the product
-// distance x pairs is exact in double (a 24-bit significand times a weight of
-// at most 2^29 needs at most 53 bits) as in extended precision, and so is every
-// operand; both sums are then the exact sum x rounded, to 53 or to 64 bits,
-// before the rounding to single precision. If the double sum is not a midpoint m
-// between two floats, it lies on the same side of every midpoint as x (m has 25
-// significant bits, so it is a double, and rounding is monotonic): it rounds to
-// the float nearest x. The extended sum rounds to that float as well unless it
-// is itself a midpoint m, and then x lies within half an extended unit of m, so
-// the double sum is m too. Hence only a double sum exactly halfway between two
-// floats can differ, and there (and outside the normal float range) the step is
-// redone in extended precision.
-inline void double_chain_step(float& tot, float& count, float distance, std::int64_t pairs)
-{
-    const double weight = static_cast<double>(pairs);
-    const double new_tot = static_cast<double>(tot) + static_cast<double>(distance) * weight;
-    const double new_count = static_cast<double>(count) + weight;
-    if (halfway_or_outside_float_range(new_tot) || halfway_or_outside_float_range(new_count)) {
-        add_pairs(tot, count, distance, pairs);
-        return;
-    }
-    tot = static_cast<float>(new_tot);
-    count = static_cast<float>(new_count);
-}
-
-constexpr std::int64_t largest_double_chain_count = 16384;  // 2^14: weights 2 x 2^14 x 2^14 = 2^29
+constexpr std::int64_t largest_double_chain_count = 16384;
+constexpr int chains_at_once_steps = 8;  // 2^14: weights 2 x 2^14 x 2^14 = 2^29
 
 }  // namespace
+
+bool distances_normal(const float* const* distance, int haplotypes)
+{
+    for (int x = 0; x < haplotypes; ++x)
+        for (int y = x; y < haplotypes; ++y) {
+            const float d = distance[x][y];
+            if (!(d == 0 || (d >= std::numeric_limits<float>::min() && d <= std::numeric_limits<float>::max())))
+                return false;
+        }
+    return true;
+}
 
 double whole_distance_bound(const float* const* distance, int haplotypes)
 {
@@ -119,15 +136,13 @@ bool double_chain_applies(std::int64_t largest_count)
 float extended_step(float sum, float distance, double weight)
 {
     float count = 0;
-    extended_chain_step(sum, count, distance, static_cast<std::int64_t>(weight));
+    add_pairs(sum, count, distance, static_cast<std::int64_t>(weight));
     return sum;
 }
 
 float double_step(float sum, float distance, double weight)
 {
-    float count = 0;
-    double_chain_step(sum, count, distance, static_cast<std::int64_t>(weight));
-    return sum;
+    return double_chain_step(sum, static_cast<double>(distance) * weight);
 }
 
 bool plain_arithmetic_forced()
@@ -151,8 +166,9 @@ PairSums::PairSums(int populations, int most_haplotypes)
     _union.reserve(most_haplotypes);
     _merged.reserve(most_haplotypes);
     const std::size_t most_terms = static_cast<std::size_t>(most_haplotypes) * (most_haplotypes + 1) / 2;
-    for (std::vector<Term>& terms : _terms)
-        terms.reserve(most_terms);
+    _gathered.resize(2 * static_cast<std::size_t>(most_haplotypes));
+    _products.reset(new double[most_terms * chains_at_once]);
+    _weights.reset(new double[most_terms * chains_at_once]);
     _chains.reserve(static_cast<std::size_t>(populations) * (populations + 1) / 2);
 }
 
@@ -163,7 +179,7 @@ long double PairSums::working_bytes(long double populations, long double most_ha
            + 8 * populations * most_haplotypes           // weighted table
            + 9 * most_haplotypes                         // union, merged list
            + pairs * sizeof(Chain)
-           + chains_at_once * most_haplotypes * (most_haplotypes + 1) / 2 * sizeof(Term);
+           + chains_at_once * most_haplotypes * (most_haplotypes + 1) / 2 * 16;  // term tables
 }
 
 // The plain arithmetic, straight from its definition: every population pair,
@@ -195,9 +211,9 @@ void PairSums::compute(const LocusPairData& locus, float* tot, float* count)
                 for (int x : _present[p])
                     largest_count = std::max<std::int64_t>(largest_count, locus.counts[p][x]);
             if (double_chain_applies(largest_count))
-                chains<double_chain_step>(locus, tot, count);
+                double_chains(locus, tot, count);
             else
-                chains<extended_chain_step>(locus, tot, count);
+                extended_chains(locus, tot, count);
         }
     }
     for (int p = 0; p < P1; ++p)
@@ -243,14 +259,8 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
         _copies[p] = copies;
     }
     const double bound = locus.whole_distance_bound;
-    if (bound < 0) {
-        for (int p = 0; p < P1; ++p)
-            for (int q = p; q < P1; ++q)
-                _chains.push_back({p, q, p * P1 + q});
-        return;
-    }
     for (int q = 0; q < P1; ++q) {
-        if (_copies[q] > two_to_24)
+        if (bound < 0 || _copies[q] > two_to_24)
             continue;
         double* weighted = &_weighted[static_cast<std::size_t>(q) * n];
         const int* cq = locus.counts[q];
@@ -267,7 +277,7 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
             const double pairs = p == q ? _copies[p] * (_copies[p] - 1) / 2 : _copies[p] * _copies[q];
             const std::int64_t whole_pairs = pairs <= two_to_24 ? static_cast<std::int64_t>(pairs) : -1;
             if (!whole_sums_are_exact(whole_pairs, bound)) {
-                _chains.push_back({p, q, p * P1 + q});
+                _chains.push_back({p, q, p * P1 + q, pairs});
                 continue;
             }
             const double* weighted = &_weighted[static_cast<std::size_t>(q) * n];
@@ -286,66 +296,207 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
     }
 }
 
-// The terms of the chain of populations p <= q, in the order of the haplotype
-// pairs (x, y), x <= y. A haplotype pair that holds no copy of either population
-// adds a zero weight, which leaves both sums exactly as they are (the sums never
-// hold -0), so only haplotypes present in p or q are visited and zero weights
-// are left out.
-void PairSums::collect_terms(const LocusPairData& locus, const Chain& chain, std::vector<Term>& terms)
+// The haplotypes present in p or q, ascending. A haplotype pair that holds no
+// copy of either population adds a zero weight, which leaves both sums exactly
+// as they are (the sums never hold -0), so the chains visit these alone.
+const std::vector<int>& PairSums::merged_present(const Chain& chain)
+{
+    if (chain.p == chain.q)
+        return _present[chain.p];
+    _merged.clear();
+    std::set_union(_present[chain.p].begin(), _present[chain.p].end(), _present[chain.q].begin(),
+                   _present[chain.q].end(), std::back_inserter(_merged));
+    return _merged;
+}
+
+// Counts too large for the double steps: each chain in the plain arithmetic,
+// zero weights left out.
+void PairSums::extended_chains(const LocusPairData& locus, float* tot, float* count)
+{
+    for (const Chain& chain : _chains) {
+        const int* cp = locus.counts[chain.p];
+        const int* cq = locus.counts[chain.q];
+        const std::vector<int>& merged = merged_present(chain);
+        float& t = tot[chain.cell];
+        float& c = count[chain.cell];
+        for (std::size_t a = 0; a < merged.size(); ++a)
+            for (std::size_t b = a; b < merged.size(); ++b) {
+                const std::int64_t w = pair_weight(chain.p == chain.q, cp, cq, merged[a], merged[b]);
+                if (w != 0)
+                    add_pairs(t, c, locus.distance[merged[a]][merged[b]], w);
+            }
+        ++chained_pairs;
+    }
+}
+
+// The products distance x weight of the chain's terms, in the order of the
+// haplotype pairs (x, y), x <= y, over the haplotypes present in p or q, into
+// slot `slot` of the interleaved term tables (the weights too unless
+// `products_only`); returns how many. The weights, at most 2^29, and the
+// products are exact in double. A zero weight is kept: its step changes nothing.
+template <bool products_only>
+std::size_t PairSums::collect_terms(const LocusPairData& locus, const Chain& chain, int slot)
 {
     const int* cp = locus.counts[chain.p];
     const int* cq = locus.counts[chain.q];
     const bool same = chain.p == chain.q;
-    _merged.clear();
-    if (same)
-        _merged = _present[chain.p];
-    else
-        std::set_union(_present[chain.p].begin(), _present[chain.p].end(), _present[chain.q].begin(),
-                       _present[chain.q].end(), std::back_inserter(_merged));
-    terms.clear();
-    for (std::size_t a = 0; a < _merged.size(); ++a) {
-        const int x = _merged[a];
-        const float* row = locus.distance[x];
-        const std::int64_t same_haplotype = pair_weight(same, cp, cq, x, x);
-        if (same_haplotype != 0)
-            terms.push_back({row[x], same_haplotype});
-        const std::int64_t cpx = cp[x];
-        const std::int64_t cqx = cq[x];
-        for (std::size_t b = a + 1; b < _merged.size(); ++b) {
-            const int y = _merged[b];
-            const std::int64_t w = same ? cpx * cp[y] : cpx * cq[y] + cp[y] * cqx;
-            if (w != 0)
-                terms.push_back({row[y], w});
+    const std::vector<int>& merged = merged_present(chain);
+    const std::size_t m = merged.size();
+    double* cpm = _gathered.data();
+    double* cqm = cpm + m;
+    for (std::size_t b = 0; b < m; ++b) {
+        cpm[b] = cp[merged[b]];
+        cqm[b] = cq[merged[b]];
+    }
+    const double between = same ? 0.0 : 1.0;
+    double* product = &_products[slot];
+    double* weight = &_weights[slot];
+    std::size_t i = 0;
+    for (std::size_t a = 0; a < m; ++a) {
+        const float* row = locus.distance[merged[a]];
+        const double same_haplotype =
+            same ? static_cast<double>(same_haplotype_pairs(cp[merged[a]])) : cpm[a] * cqm[a];
+        product[i * chains_at_once] = static_cast<double>(row[merged[a]]) * same_haplotype;
+        if (!products_only)
+            weight[i * chains_at_once] = same_haplotype;
+        ++i;
+        for (std::size_t b = a + 1; b < m; ++b, ++i) {
+            const double w = cpm[a] * cqm[b] + between * (cqm[a] * cpm[b]);
+            product[i * chains_at_once] = static_cast<double>(row[merged[b]]) * w;
+            if (!products_only)
+                weight[i * chains_at_once] = w;
         }
     }
+    return i;
 }
 
-// The chains of the remaining population pairs, four at a time: their terms are
+// Advances every chain of a group by one step: sum + product in double, each
+// redone in extended precision where the double sum is halfway between two
+// floats or, unless every term is 0 or a normal float not below 0 (then the sums
+// only grow, and stay 0 or normal), outside the normal float range.
+template <bool sums_stay_normal>
+inline void chain_steps(float* sums, const double* products)
+{
+    double next[chains_at_once_steps];
+    bool redo = false;
+    for (int g = 0; g < chains_at_once_steps; ++g) {
+        next[g] = static_cast<double>(sums[g]) + products[g];
+        redo |= sums_stay_normal ? halfway(next[g]) : halfway_or_outside_float_range(next[g]);
+    }
+    if (redo) {
+        for (int g = 0; g < chains_at_once_steps; ++g)
+            sums[g] = double_chain_step(sums[g], products[g]);
+        return;
+    }
+    for (int g = 0; g < chains_at_once_steps; ++g)
+        sums[g] = static_cast<float>(next[g]);
+}
+
+// All the steps of a group of chains whose sums stay normal, products
+// [step * chains_at_once + chain]. Portable: one step of the group at a time.
+void run_normal_chains_portable(float* sums, const double* products, std::size_t steps)
+{
+    for (std::size_t i = 0; i < steps; ++i)
+        chain_steps<true>(sums, products + i * chains_at_once_steps);
+}
+
+#if defined(__SSE2__)
+// The same with the eight sums in four SSE2 registers of two doubles (SSE2 is
+// part of every x86-64): a step adds the products, looks for a sum halfway
+// between two floats in the low 32 bits of each double, and rounds each sum to
+// single precision and back. A step with a halfway sum is redone lane by lane.
+void run_normal_chains(float* sums, const double* products, std::size_t steps)
+{
+    const __m128i low_bits = _mm_set1_epi64x(0x1FFFFFFF);
+    const __m128i half = _mm_set1_epi64x(0x10000000);
+    const __m128 first = _mm_loadu_ps(sums);
+    const __m128 second = _mm_loadu_ps(sums + 4);
+    __m128d s0 = _mm_cvtps_pd(first);
+    __m128d s1 = _mm_cvtps_pd(_mm_movehl_ps(first, first));
+    __m128d s2 = _mm_cvtps_pd(second);
+    __m128d s3 = _mm_cvtps_pd(_mm_movehl_ps(second, second));
+    for (std::size_t i = 0; i < steps; ++i) {
+        const double* p = products + i * chains_at_once_steps;
+        const __m128d n0 = _mm_add_pd(s0, _mm_loadu_pd(p));
+        const __m128d n1 = _mm_add_pd(s1, _mm_loadu_pd(p + 2));
+        const __m128d n2 = _mm_add_pd(s2, _mm_loadu_pd(p + 4));
+        const __m128d n3 = _mm_add_pd(s3, _mm_loadu_pd(p + 6));
+        const auto is_half = [&](__m128d v) {
+            return _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(v), low_bits), half);
+        };
+        const __m128i any = _mm_or_si128(_mm_or_si128(is_half(n0), is_half(n1)), _mm_or_si128(is_half(n2), is_half(n3)));
+        // Dwords 0 and 2 are the low halves of the doubles (the high halves,
+        // masked to 0, always compare equal).
+        if ((_mm_movemask_ps(_mm_castsi128_ps(any)) & 5) != 0) {
+            alignas(16) double old[chains_at_once_steps];
+            _mm_store_pd(old, s0);
+            _mm_store_pd(old + 2, s1);
+            _mm_store_pd(old + 4, s2);
+            _mm_store_pd(old + 6, s3);
+            alignas(16) double next[chains_at_once_steps];
+            for (int g = 0; g < chains_at_once_steps; ++g)
+                next[g] = double_chain_step(static_cast<float>(old[g]), p[g]);
+            s0 = _mm_load_pd(next);
+            s1 = _mm_load_pd(next + 2);
+            s2 = _mm_load_pd(next + 4);
+            s3 = _mm_load_pd(next + 6);
+            continue;
+        }
+        s0 = _mm_cvtps_pd(_mm_cvtpd_ps(n0));
+        s1 = _mm_cvtps_pd(_mm_cvtpd_ps(n1));
+        s2 = _mm_cvtps_pd(_mm_cvtpd_ps(n2));
+        s3 = _mm_cvtps_pd(_mm_cvtpd_ps(n3));
+    }
+    _mm_storeu_ps(sums, _mm_movelh_ps(_mm_cvtpd_ps(s0), _mm_cvtpd_ps(s1)));
+    _mm_storeu_ps(sums + 4, _mm_movelh_ps(_mm_cvtpd_ps(s2), _mm_cvtpd_ps(s3)));
+}
+#else
+void run_normal_chains(float* sums, const double* products, std::size_t steps)
+{
+    run_normal_chains_portable(sums, products, steps);
+}
+#endif
+
+// The chains of the remaining population pairs, eight at a time: their terms are
 // collected first, then one step of each chain in turn, so that the additions of
 // different chains overlap (each chain's own steps stay strictly in order).
-// Shorter chains are padded with zero weights, which change nothing.
-template <void Step(float&, float&, float, std::int64_t)>
-void PairSums::chains(const LocusPairData& locus, float* tot, float* count)
+// Shorter chains are padded with zero terms, which change nothing. A pair count
+// of at most 2^24 needs no chain: its partial sums are whole numbers a float
+// holds exactly, so the count is the number of pairs.
+void PairSums::double_chains(const LocusPairData& locus, float* tot, float* count)
 {
     for (std::size_t first = 0; first < _chains.size(); first += chains_at_once) {
+        const std::size_t group = std::min<std::size_t>(chains_at_once, _chains.size() - first);
+        bool counts_exact = true;
+        for (std::size_t g = 0; g < group; ++g)
+            counts_exact = counts_exact && _chains[first + g].pairs <= two_to_24;
+        std::size_t terms[chains_at_once] = {};
+        std::size_t longest = 0;
+        for (std::size_t g = 0; g < group; ++g) {
+            const Chain& chain = _chains[first + g];
+            terms[g] = counts_exact ? collect_terms<true>(locus, chain, static_cast<int>(g))
+                                    : collect_terms<false>(locus, chain, static_cast<int>(g));
+            longest = std::max(longest, terms[g]);
+        }
+        for (std::size_t g = 0; g < chains_at_once; ++g)
+            for (std::size_t i = g < group ? terms[g] : 0; i < longest; ++i) {
+                _products[i * chains_at_once + g] = 0;
+                if (!counts_exact)
+                    _weights[i * chains_at_once + g] = 0;
+            }
         float t[chains_at_once] = {};
         float c[chains_at_once] = {};
-        std::size_t longest = 0;
-        for (int g = 0; g < chains_at_once; ++g) {
-            std::vector<Term>& terms = _terms[g];
-            terms.clear();
-            if (first + g < _chains.size())
-                collect_terms(locus, _chains[first + g], terms);
-            longest = std::max(longest, terms.size());
-        }
-        for (std::vector<Term>& terms : _terms)
-            terms.resize(longest, Term{0.0f, 0});
-        for (std::size_t i = 0; i < longest; ++i)
-            for (int g = 0; g < chains_at_once; ++g)
-                Step(t[g], c[g], _terms[g][i].distance, _terms[g][i].weight);
-        for (int g = 0; g < chains_at_once && first + g < _chains.size(); ++g) {
-            tot[_chains[first + g].cell] = t[g];
-            count[_chains[first + g].cell] = c[g];
+        if (locus.distances_normal)
+            run_normal_chains(t, _products.get(), longest);
+        else
+            for (std::size_t i = 0; i < longest; ++i)
+                chain_steps<false>(t, &_products[i * chains_at_once]);
+        if (!counts_exact)
+            run_normal_chains(c, _weights.get(), longest);
+        for (std::size_t g = 0; g < group; ++g) {
+            const Chain& chain = _chains[first + g];
+            tot[chain.cell] = t[g];
+            count[chain.cell] = counts_exact ? static_cast<float>(chain.pairs) : c[g];
             ++chained_pairs;
         }
     }

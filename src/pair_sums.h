@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // The pair sums of one locus: for every pair of populations (p, q), p <= q,
@@ -30,7 +31,15 @@ struct LocusPairData {
     // The largest distance when every distance [x][y], x <= y, is a whole number
     // from 0 to 2^24; -1 otherwise (see whole_distance_bound).
     double whole_distance_bound = -1;
+    // True when every distance [x][y], x <= y, is 0 or a normal float, not
+    // negative (see distances_normal).
+    bool distances_normal = false;
 };
+
+// True when every distance of the upper triangle is 0 or a positive normal
+// float: sums of such distances times whole weights only grow and never leave
+// the normal range but to overflow. Found once per locus.
+bool distances_normal(const float* const* distance, int haplotypes);
 
 // The largest distance of the upper triangle (diagonal included) when every one
 // of them is a whole number from 0 to 2^24, else -1. Depends on the distances
@@ -78,29 +87,33 @@ public:
     std::uint64_t chained_pairs = 0;
 
 private:
+    struct Chain {
+        int p, q, cell;                        // populations p <= q and their cell in the tables
+        double pairs;                          // the number of pairs of copies
+    };
+    static constexpr int chains_at_once = 8;
+
     void plain(const LocusPairData& locus, float* tot, float* count);
     void closed_form(const LocusPairData& locus, float* tot, float* count);
-    template <void Step(float&, float&, float, std::int64_t)>
-    void chains(const LocusPairData& locus, float* tot, float* count);
+    const std::vector<int>& merged_present(const Chain& chain);
+    void extended_chains(const LocusPairData& locus, float* tot, float* count);
+    template <bool products_only>
+    std::size_t collect_terms(const LocusPairData& locus, const Chain& chain, int slot);
+    void double_chains(const LocusPairData& locus, float* tot, float* count);
 
     int _populations;
     std::vector<double> _copies;               // N_p, the copies of each population
     std::vector<std::vector<int>> _present;    // per population, the haplotypes it holds
     std::vector<double> _weighted;             // [q][x]: (D c_q)[x]
-    std::vector<int> _union;                   // haplotypes held by a population of a chained pair
+    std::vector<int> _union;                   // haplotypes held by some population
     std::vector<char> _in_union;
-    struct Chain {
-        int p, q, cell;                        // populations p <= q and their cell in the tables
-    };
-    struct Term {
-        float distance;
-        std::int64_t weight;
-    };
-    static constexpr int chains_at_once = 4;
-    void collect_terms(const LocusPairData& locus, const Chain& chain, std::vector<Term>& terms);
     std::vector<Chain> _chains;                // the population pairs left to the chains
     std::vector<int> _merged;                  // haplotypes present in p or q
-    std::vector<Term> _terms[chains_at_once];  // the terms of the chains in hand
+    // The chains in hand, interleaved [term * chains_at_once + chain]: the
+    // products distance x weight and the weights.
+    std::vector<double> _gathered;             // the counts of p and q on the merged list
+    std::unique_ptr<double[]> _products;
+    std::unique_ptr<double[]> _weights;
 };
 
 #endif
