@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console_input.h"
+#include "number_format.h"
 #include "pair_sums.h"
 
 // The program's own pseudo-random generator, a 32-bit linear congruential
@@ -99,11 +100,13 @@ private:
         const std::int64_t* running_totals;
         int haplotypes;
         const std::int16_t* haplotype_of_number;  // null above the tabled sizes
+        bool table_holds_present_haplotypes;      // no entry is a haplotype without copies
     };
 
     void refuse(const std::string& message_lines);
     int refuse_bootstrap(const std::string& problem);
     void write_data_echo();
+    void write_count_rows(int** counts, int locus);
     void write_coal_times_log();
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
@@ -114,6 +117,7 @@ private:
     std::ostream* _console_out;
     std::string _error_message;
     std::string _data_file_name;
+    TextLine _line;                                // the log line being built
 
     // The blocks that the rows of the main and bootstrap tables point into.
     std::unique_ptr<int[]> _sample_size_block;

@@ -586,19 +586,26 @@ void Coef_Admixture::write_data_echo()
     log_file << "-----" << std::endl;
     log_file << "Read from data file:" << std::endl;
     for (int i = 0; i < _nb_loci; ++i) {
-        log_file << "Locus " << i << ":" << std::endl;
-        for (int p = 0; p <= _nb_parent_pops; ++p) {
-            log_file << "Population " << p << ": ";
-            for (int h = 0; h < _num_alleles_loci[i]; ++h)
-                log_file << _freq_haplotypes[i][p][h] << " ";
-            log_file << std::endl;
-        }
+        (_line << "Locus " << i << ":").end(log_file);
+        write_count_rows(_freq_haplotypes[i], i);
         log_file << "Distance matrix between haplotypes:" << std::endl;
         for (int j = 0; j < _num_alleles_loci[i]; ++j) {
             for (int k = 0; k <= j; ++k)
-                log_file << Real{_dist_haplotypes[i][j][k]} << " ";
-            log_file << std::endl;
+                _line.real(_dist_haplotypes[i][j][k]) << ' ';
+            _line.end(log_file);
         }
+    }
+}
+
+// One line per population: "Population p: " and the counts of the locus, each
+// followed by a blank.
+void Coef_Admixture::write_count_rows(int** counts, int locus)
+{
+    for (int p = 0; p <= _nb_parent_pops; ++p) {
+        _line << "Population " << p << ": ";
+        for (int h = 0; h < _num_alleles_loci[locus]; ++h)
+            _line << counts[p][h] << ' ';
+        _line.end(log_file);
     }
 }
 
@@ -712,17 +719,21 @@ void Coef_Admixture::write_coal_times_log()
     const int n = _nb_parent_pops;
     const int populations = n + 1;
     log_file << "-----" << std::endl;
-    log_file << "Time to admix event: " << Real{_time_to_admix_event} << std::endl;
-    for (int k = 0; k < n; ++k)
-        log_file << "Hybrid-parental " << k << ": " << "Tot_diff:" << Real{_tot_diff[k + 1]}
-                 << " Count_diff:" << Real{_count_diff[k + 1]} << " Times:" << Real{_hybrid_parental_coal_times[k]}
-                 << std::endl;
+    _line << "Time to admix event: ";
+    _line.real(_time_to_admix_event).end(log_file);
+    for (int k = 0; k < n; ++k) {
+        _line << "Hybrid-parental " << k << ": Tot_diff:";
+        _line.real(_tot_diff[k + 1]) << " Count_diff:";
+        _line.real(_count_diff[k + 1]) << " Times:";
+        _line.real(_hybrid_parental_coal_times[k]).end(log_file);
+    }
     for (int i = 0; i < n; ++i)
         for (int j = 0; j <= i; ++j) {
             const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
-            log_file << "Parentals " << j << "," << i << ": " << "Tot_diff:" << Real{_tot_diff[cell]}
-                     << " Count_diff:" << Real{_count_diff[cell]} << " Times:" << Real{_parental_coal_times[i][j]}
-                     << std::endl;
+            _line << "Parentals " << j << "," << i << ": Tot_diff:";
+            _line.real(_tot_diff[cell]) << " Count_diff:";
+            _line.real(_count_diff[cell]) << " Times:";
+            _line.real(_parental_coal_times[i][j]).end(log_file);
         }
 }
 
@@ -807,11 +818,12 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
     log_file << "Linear equations of admixture coefficients !" << std::endl;
     for (int j = 0; j < r; ++j) {
         for (int k = 0; k < r; ++k) {
-            log_file << Real{M[j][k]} << "mu" << k + 1;
+            _line.real(M[j][k]) << "mu" << k + 1;
             if (k != r - 1)
-                log_file << "+";
+                _line << '+';
         }
-        log_file << "=" << Real{v[j]} << std::endl;
+        _line << '=';
+        _line.real(v[j]).end(log_file);
     }
 }
 
@@ -1022,7 +1034,7 @@ void Coef_Admixture::build_sample_draws()
                 totals[h] = running;
             }
             SampleDraws& draws = _sample_draws[static_cast<std::size_t>(l) * populations + p];
-            draws = SampleDraws{totals, n, nullptr};
+            draws = SampleDraws{totals, n, nullptr, false};
             const int size = _sample_sizes[l][p];
             if (size <= 0 || size > largest_tabled_sample || n <= 0)
                 continue;
@@ -1036,6 +1048,10 @@ void Coef_Admixture::build_sample_draws()
             table[0] = static_cast<std::int16_t>(
                 _freq_haplotypes[l][p][0] > 0 ? 0 : (size == 1 ? haplotype_reached(draws, 1) : -1));
             draws.haplotype_of_number = table;
+            draws.table_holds_present_haplotypes = true;
+            for (int number = 0; number < size; ++number)
+                if (table[number] >= 0 && _freq_haplotypes[l][p][table[number]] <= 0)
+                    draws.table_holds_present_haplotypes = false;
         }
 }
 
@@ -1092,6 +1108,26 @@ int walked_draw(const int* counts, int haplotypes, int sample_size, std::int64_t
     return haplotypes - 1;
 }
 
+// The n draws of a tabled sample whose every table entry is a present
+// haplotype (so the guard of draw_haplotype never fires), each the haplotype of
+// a random number as draw_haplotype finds it. The number modulo n is taken by a
+// multiplication: for r and n below 2^16 and m = ceil(2^32 / n),
+// floor(r m / 2^32) = floor(r / n), since r m / 2^32 exceeds r / n by less than
+// r n / (n 2^32) < 1 / n, too little to pass the next multiple of 1 / n.
+void draw_tabled_sample(const std::int16_t* haplotype_of_number, int n, int* resampled)
+{
+    const std::uint64_t reciprocal = ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(n) - 1) / n;
+    for (int draw = 0; draw < n; ++draw) {
+        int haplotype;
+        do {
+            const std::uint64_t number = static_cast<std::uint64_t>(corvane::rand());
+            const std::uint64_t quotient = (number * reciprocal) >> 32;
+            haplotype = haplotype_of_number[number - quotient * static_cast<std::uint64_t>(n)];
+        } while (haplotype < 0);
+        ++resampled[haplotype];
+    }
+}
+
 }  // namespace
 
 // One draw from the sample of `population` at `locus`: a random number r from 0
@@ -1139,6 +1175,11 @@ int Coef_Admixture::bootstrap_pops()
             const int n = _sample_sizes[i][j];
             if (_num_alleles_loci[i] <= 0)
                 continue;  // no haplotype to draw; the sample sizes check refuses this first
+            const SampleDraws& draws = _sample_draws[static_cast<std::size_t>(i) * (_nb_parent_pops + 1) + j];
+            if (draws.table_holds_present_haplotypes && !plain_arithmetic_forced()) {
+                draw_tabled_sample(draws.haplotype_of_number, n, _freq_hap_boot[i][j]);
+                continue;
+            }
             for (int draw = 0; draw < n; ++draw)
                 ++_freq_hap_boot[i][j][draw_haplotype(i, j, n)];
         }
@@ -1146,13 +1187,8 @@ int Coef_Admixture::bootstrap_pops()
     log_file << "-----" << std::endl;
     log_file << "Bootstrapped frequencies:" << std::endl;
     for (int i = 0; i < _nb_loci; ++i) {
-        log_file << "Locus " << i << ":" << std::endl;
-        for (int j = 0; j <= _nb_parent_pops; ++j) {
-            log_file << "Population " << j << ": ";
-            for (int h = 0; h < _num_alleles_loci[i]; ++h)
-                log_file << _freq_hap_boot[i][j][h] << " ";
-            log_file << std::endl;
-        }
+        (_line << "Locus " << i << ":").end(log_file);
+        write_count_rows(_freq_hap_boot[i], i);
     }
     return 1;
 }

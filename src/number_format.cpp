@@ -1,18 +1,51 @@
 #include "number_format.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+char* format_real_to(char* first, double value)
+{
+    const auto spell = [first](const char* word) {
+        std::memcpy(first, word, 4);
+        return first + 4;
+    };
+    if (std::isnan(value))
+        return spell(std::signbit(value) ? "-NAN" : "+NAN");
+    if (std::isinf(value))
+        return spell(value < 0 ? "-INF" : "+INF");
+    // General notation with precision 6 is printf's %g exactly (the language
+    // defines it so): six significant digits, fixed unless the exponent is
+    // below -4 or at least 6, trailing zeros dropped, exponent with sign and at
+    // least two digits. The longest text, "-1.23457e-308", takes 13 characters.
+    return std::to_chars(first, first + longest_real_text, value, std::chars_format::general, 6).ptr;
+}
 
 std::string format_real(double value)
 {
-    if (std::isnan(value))
-        return std::signbit(value) ? "-NAN" : "+NAN";
-    if (std::isinf(value))
-        return value < 0 ? "-INF" : "+INF";
-    // %g is exactly the general notation wanted: six significant digits,
-    // fixed unless the exponent is below -4 or at least 6, trailing zeros
-    // dropped, exponent with sign and at least two digits.
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+    char text[longest_real_text];
+    return std::string(text, format_real_to(text, value));
+}
+
+TextLine& TextLine::operator<<(long long value)
+{
+    char text[24];
+    _text.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+    return *this;
+}
+
+TextLine& TextLine::real(double value)
+{
+    char text[longest_real_text];
+    _text.append(text, format_real_to(text, value));
+    return *this;
+}
+
+void TextLine::end(std::ostream& out)
+{
+    _text += '\n';
+    out.write(_text.data(), static_cast<std::streamsize>(_text.size()));
+    out.flush();
+    _text.clear();
 }

@@ -115,7 +115,7 @@ double whole_distance_bound(const float* const* distance, int haplotypes)
     for (int x = 0; x < haplotypes; ++x)
         for (int y = x; y < haplotypes; ++y) {
             const double d = distance[x][y];
-            if (!(d >= 0 && d <= two_to_24 && d == std::floor(d)))
+            if (!(d >= 0 && d <= two_to_24 && d == std::floor(d)) || distance[y][x] != distance[x][y])
                 return -1;
             largest = std::max(largest, d);
         }
@@ -159,14 +159,12 @@ PairSums::PairSums(int populations, int most_haplotypes)
       _copies(populations),
       _present(populations),
       _weighted(static_cast<std::size_t>(populations) * most_haplotypes),
-      _in_union(most_haplotypes)
+      _gathered(2 * static_cast<std::size_t>(most_haplotypes))
 {
     for (std::vector<int>& present : _present)
         present.reserve(most_haplotypes);
-    _union.reserve(most_haplotypes);
     _merged.reserve(most_haplotypes);
     const std::size_t most_terms = static_cast<std::size_t>(most_haplotypes) * (most_haplotypes + 1) / 2;
-    _gathered.resize(2 * static_cast<std::size_t>(most_haplotypes));
     _products.reset(new double[most_terms * chains_at_once]);
     _weights.reset(new double[most_terms * chains_at_once]);
     _chains.reserve(static_cast<std::size_t>(populations) * (populations + 1) / 2);
@@ -177,7 +175,7 @@ long double PairSums::working_bytes(long double populations, long double most_ha
     const long double pairs = populations * (populations + 1) / 2;
     return populations * (8 + 24 + 4 * most_haplotypes)  // copies, present lists
            + 8 * populations * most_haplotypes           // weighted table
-           + 9 * most_haplotypes                         // union, merged list
+           + 20 * most_haplotypes                        // merged list, its counts
            + pairs * sizeof(Chain)
            + chains_at_once * most_haplotypes * (most_haplotypes + 1) / 2 * 16;  // term tables
 }
@@ -231,17 +229,16 @@ void PairSums::compute(const LocusPairData& locus, float* tot, float* count)
 // matter and the sums are the exact ones:
 //   between p and q: count N_p N_q, tot c_p . (D c_q);
 //   within p:        count N_p (N_p - 1) / 2, tot (c_p . (D c_p) - sum_x d_xx c_x) / 2,
-// with D the symmetric matrix read from the upper triangle, c_p the counts of p
-// and N_p their sum. The products D c_q are formed in double, exactly: their
-// terms and partial sums are whole numbers below 2^53 (only populations with at
-// most 2^24 copies need them). Pairs outside these bounds are left to the chains.
+// with D the distance matrix (taken this way only when it is symmetric, so that
+// its rows hold the upper triangle too), c_p the counts of p and N_p their sum.
+// The products D c_q are formed in double, exactly, in any order: their terms
+// and partial sums are whole numbers below 2^53 (only populations with at most
+// 2^24 copies need them). Pairs outside these bounds are left to the chains.
 void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
 {
     const int P1 = locus.populations;
     const int n = locus.haplotypes;
     _chains.clear();
-    std::fill(_in_union.begin(), _in_union.begin() + n, 0);
-    _union.clear();
     for (int p = 0; p < P1; ++p) {
         const int* cp = locus.counts[p];
         std::vector<int>& present = _present[p];
@@ -251,10 +248,6 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
             if (cp[x] != 0) {
                 present.push_back(x);
                 copies += cp[x];
-                if (!_in_union[x]) {
-                    _in_union[x] = 1;
-                    _union.push_back(x);
-                }
             }
         _copies[p] = copies;
     }
@@ -264,11 +257,12 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
             continue;
         double* weighted = &_weighted[static_cast<std::size_t>(q) * n];
         const int* cq = locus.counts[q];
-        for (int x : _union) {
-            double sum = 0;
-            for (int y : _present[q])
-                sum += static_cast<double>(x <= y ? locus.distance[x][y] : locus.distance[y][x]) * cq[y];
-            weighted[x] = sum;
+        std::fill(weighted, weighted + n, 0.0);
+        for (int y : _present[q]) {
+            const float* row = locus.distance[y];
+            const double copies = cq[y];
+            for (int x = 0; x < n; ++x)
+                weighted[x] += static_cast<double>(row[x]) * copies;
         }
     }
     for (int p = 0; p < P1; ++p) {

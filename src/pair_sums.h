@@ -28,8 +28,8 @@ struct LocusPairData {
     int haplotypes = 0;                         // n
     const float* const* distance = nullptr;     // n x n; only entries [x][y] with x <= y are read
     const int* const* counts = nullptr;         // [population][haplotype], not negative
-    // The largest distance when every distance [x][y], x <= y, is a whole number
-    // from 0 to 2^24; -1 otherwise (see whole_distance_bound).
+    // The largest distance when the matrix is symmetric and every distance is a
+    // whole number from 0 to 2^24; -1 otherwise (see whole_distance_bound).
     double whole_distance_bound = -1;
     // True when every distance [x][y], x <= y, is 0 or a normal float, not
     // negative (see distances_normal).
@@ -41,9 +41,9 @@ struct LocusPairData {
 // the normal range but to overflow. Found once per locus.
 bool distances_normal(const float* const* distance, int haplotypes);
 
-// The largest distance of the upper triangle (diagonal included) when every one
-// of them is a whole number from 0 to 2^24, else -1. Depends on the distances
-// alone, so it is found once per locus and serves every replicate.
+// The largest distance when the matrix is symmetric and every distance is a
+// whole number from 0 to 2^24, else -1. Depends on the distances alone, so it
+// is found once per locus and serves every replicate.
 double whole_distance_bound(const float* const* distance, int haplotypes);
 
 // True when the pair sums of a population pair with `pairs` pairs of copies and
@@ -105,13 +105,11 @@ private:
     std::vector<double> _copies;               // N_p, the copies of each population
     std::vector<std::vector<int>> _present;    // per population, the haplotypes it holds
     std::vector<double> _weighted;             // [q][x]: (D c_q)[x]
-    std::vector<int> _union;                   // haplotypes held by some population
-    std::vector<char> _in_union;
+    std::vector<double> _gathered;             // the counts of p and q on the merged list
     std::vector<Chain> _chains;                // the population pairs left to the chains
     std::vector<int> _merged;                  // haplotypes present in p or q
     // The chains in hand, interleaved [term * chains_at_once + chain]: the
     // products distance x weight and the weights.
-    std::vector<double> _gathered;             // the counts of p and q on the merged list
     std::unique_ptr<double[]> _products;
     std::unique_ptr<double[]> _weights;
 };
