@@ -241,7 +241,7 @@ long double main_storage_bytes(long double P, long double L, long double haploty
                                      + 4 * populations * haplotypes // counts
                                      + 8 * haplotypes               // distance row pointers
                                      + 4 * squares                  // distances
-                                     + 8 * L                        // whole-distance bounds
+                                     + 9 * L                        // distance profiles
                                      + 10 * overhead;
     const long double estimate_tables = 3 * 4 * P + 2 * (8 * P + 4 * P * P)  // times, equations, estimates
                                         + 8 * populations * populations     // pair sums and pair counts

@@ -282,22 +282,26 @@ TEST_F(Draws, ASampleSmallerThanItsCountsDrawsOnlyTheFirstNumbers)
     }
 }
 
-TEST_F(Draws, SamplesOf32768OrMoreNeverSeeNumbersAbove32767)
+TEST_F(Draws, SamplesOf32768OrMoreReachEveryCopy)
 {
-    // n = 40000, counts (32768, 7232): every random number, at most 32767, is
-    // reached by haplotype 0's running total, so haplotype 1 is never drawn.
-    // Counts (20000, 20000): numbers 20001 to 32767 select haplotype 1.
-    Coef_Admixture& c = fill({{{40000, {32768, 7232}}, {40000, {20000, 20000}}, {2, {2, 0}}}}, 1);
-    corvane::srand(11);
-    const std::vector<int> numbers = next_numbers(80000);
-    int above = 0;
-    for (int i = 40000; i < 80000; ++i)
-        above += numbers[i] > 20000 ? 1 : 0;
-    corvane::srand(11);
-    c.bootstrap_pops();
-    EXPECT_EQ(resampled(0, 0), (std::vector<int>{40000, 0}));
-    EXPECT_EQ(resampled(0, 1), (std::vector<int>{40000 - above, above}));
-    EXPECT_GT(above, 10000);
+    // n = 60000, haplotype 0 holding 24000 copies (40 %) and haplotype 1 36000.
+    // One generator output reaches at most 32767 and would give haplotype 0 to
+    // 73 % of the draws. Each number is (first output x 32768 + second) mod n,
+    // worked out here from the generator's outputs; 0 and 1 to 24000 select
+    // haplotype 0.
+    Coef_Admixture& c = fill({{{60000, {24000, 36000}}, {2, {2, 0}}, {2, {0, 2}}}}, 1);
+    for (unsigned seed : {5u, 6u}) {
+        corvane::srand(seed);
+        const std::vector<int> numbers = next_numbers(120000);
+        int haplotype_0 = 0;
+        for (int draw = 0; draw < 60000; ++draw)
+            haplotype_0 += (numbers[2 * draw] * 32768 + numbers[2 * draw + 1]) % 60000 <= 24000 ? 1 : 0;
+        corvane::srand(seed);
+        c.bootstrap_pops();
+        EXPECT_EQ(resampled(0, 0), (std::vector<int>{haplotype_0, 60000 - haplotype_0}));
+        // Sampling error: the binomial standard deviation is 120 copies.
+        EXPECT_NEAR(haplotype_0, 24000, 6 * 120);
+    }
 }
 
 TEST_F(Draws, LargeSamplesFollowTheSameMappingAsSmallOnes)
