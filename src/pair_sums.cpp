@@ -133,18 +133,6 @@ bool double_chain_applies(std::int64_t largest_count)
     return largest_count <= largest_double_chain_count;
 }
 
-float extended_step(float sum, float distance, double weight)
-{
-    float count = 0;
-    add_pairs(sum, count, distance, static_cast<std::int64_t>(weight));
-    return sum;
-}
-
-float double_step(float sum, float distance, double weight)
-{
-    return double_chain_step(sum, static_cast<double>(distance) * weight);
-}
-
 bool plain_arithmetic_forced()
 {
     static const bool forced = [] {
@@ -196,28 +184,40 @@ void PairSums::plain(const LocusPairData& locus, float* tot, float* count)
         }
 }
 
+void PairSums::compute_plain(const LocusPairData& locus, float* tot, float* count)
+{
+    plain(locus, tot, count);
+    mirror(locus.populations, tot, count);
+}
+
 void PairSums::compute(const LocusPairData& locus, float* tot, float* count)
 {
-    const int P1 = locus.populations;
     if (plain_arithmetic_forced()) {
-        plain(locus, tot, count);
-    } else {
-        closed_form(locus, tot, count);
-        if (!_chains.empty()) {
-            std::int64_t largest_count = 0;
-            for (int p = 0; p < P1; ++p)
-                for (int x : _present[p])
-                    largest_count = std::max<std::int64_t>(largest_count, locus.counts[p][x]);
-            if (double_chain_applies(largest_count))
-                double_chains(locus, tot, count);
-            else
-                extended_chains(locus, tot, count);
-        }
+        compute_plain(locus, tot, count);
+        return;
     }
-    for (int p = 0; p < P1; ++p)
-        for (int q = p + 1; q < P1; ++q) {
-            tot[q * P1 + p] = tot[p * P1 + q];
-            count[q * P1 + p] = count[p * P1 + q];
+    const int P1 = locus.populations;
+    closed_form(locus, tot, count);
+    if (!_chains.empty()) {
+        std::int64_t largest_count = 0;
+        for (int p = 0; p < P1; ++p)
+            for (int x : _present[p])
+                largest_count = std::max<std::int64_t>(largest_count, locus.counts[p][x]);
+        if (double_chain_applies(largest_count))
+            double_chains(locus, tot, count);
+        else
+            extended_chains(locus, tot, count);
+    }
+    mirror(P1, tot, count);
+}
+
+// Copies each population pair's sums to the lower triangle.
+void PairSums::mirror(int populations, float* tot, float* count)
+{
+    for (int p = 0; p < populations; ++p)
+        for (int q = p + 1; q < populations; ++q) {
+            tot[q * populations + p] = tot[p * populations + q];
+            count[q * populations + p] = count[p * populations + q];
         }
 }
 
@@ -268,7 +268,8 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
     for (int p = 0; p < P1; ++p) {
         const int* cp = locus.counts[p];
         for (int q = p; q < P1; ++q) {
-            const double pairs = p == q ? _copies[p] * (_copies[p] - 1) / 2 : _copies[p] * _copies[q];
+            // (+0 added: no copies would give -0 where the plain sum holds +0)
+            const double pairs = (p == q ? _copies[p] * (_copies[p] - 1) / 2 : _copies[p] * _copies[q]) + 0.0;
             const std::int64_t whole_pairs = pairs <= two_to_24 ? static_cast<std::int64_t>(pairs) : -1;
             if (!whole_sums_are_exact(whole_pairs, bound)) {
                 _chains.push_back({p, q, p * P1 + q, pairs});
@@ -292,7 +293,8 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
 
 // The haplotypes present in p or q, ascending. A haplotype pair that holds no
 // copy of either population adds a zero weight, which leaves both sums exactly
-// as they are (the sums never hold -0), so the chains visit these alone.
+// as they are (distances are finite, as the reader stores them, and the sums
+// never hold -0), so the chains visit these alone.
 const std::vector<int>& PairSums::merged_present(const Chain& chain)
 {
     if (chain.p == chain.q)
@@ -319,7 +321,7 @@ void PairSums::extended_chains(const LocusPairData& locus, float* tot, float* co
                 if (w != 0)
                     add_pairs(t, c, locus.distance[merged[a]][merged[b]], w);
             }
-        ++chained_pairs;
+        ++extended_chained_pairs;
     }
 }
 
@@ -491,7 +493,7 @@ void PairSums::double_chains(const LocusPairData& locus, float* tot, float* coun
             const Chain& chain = _chains[first + g];
             tot[chain.cell] = t[g];
             count[chain.cell] = counts_exact ? static_cast<float>(chain.pairs) : c[g];
-            ++chained_pairs;
+            ++double_chained_pairs;
         }
     }
 }

@@ -55,13 +55,6 @@ bool whole_sums_are_exact(std::int64_t pairs, double largest_distance);
 // the extended one unless it lands halfway between two floats.
 bool double_chain_applies(std::int64_t largest_count);
 
-// One step of a chain, sum + distance * weight, rounded to single precision, in
-// extended precision (the plain rule) ...
-float extended_step(float sum, float distance, double weight);
-// ... and the same in double precision, exact for weights up to 2^29, redone in
-// extended precision when the double sum lies halfway between two floats.
-float double_step(float sum, float distance, double weight);
-
 // True when the environment variable CORVANE_PLAIN_ARITHMETIC is set to a value
 // other than "0": every result is then computed by the straightforward
 // implementation (the plain arithmetic here, draws that walk the counts, stream
@@ -79,12 +72,16 @@ public:
     static long double working_bytes(long double populations, long double most_haplotypes);
 
     // Fills tot and count, (populations x populations) tables indexed
-    // [p * populations + q], both triangles, with the pair sums of the locus.
+    // [p * populations + q], both triangles, with the pair sums of the locus:
+    // by the fast paths, or by the plain arithmetic when it is forced.
     void compute(const LocusPairData& locus, float* tot, float* count);
+    // The same by the plain arithmetic alone, whatever the environment says.
+    void compute_plain(const LocusPairData& locus, float* tot, float* count);
 
     // How many population pairs each way has served (for tests and profiles).
     std::uint64_t closed_form_pairs = 0;
-    std::uint64_t chained_pairs = 0;
+    std::uint64_t double_chained_pairs = 0;
+    std::uint64_t extended_chained_pairs = 0;
 
 private:
     struct Chain {
@@ -94,6 +91,7 @@ private:
     static constexpr int chains_at_once = 8;
 
     void plain(const LocusPairData& locus, float* tot, float* count);
+    static void mirror(int populations, float* tot, float* count);
     void closed_form(const LocusPairData& locus, float* tot, float* count);
     const std::vector<int>& merged_present(const Chain& chain);
     void extended_chains(const LocusPairData& locus, float* tot, float* count);
