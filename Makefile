@@ -21,13 +21,13 @@ run: build
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-# 1000 bootstrap replicates on generated data (5 parental populations, 8 loci, 60
-# haplotypes, samples of 200), run in $(BUILD_DIR)/bench/; prints the wall time
-# and the replicates per second.
+# Three bootstrap workloads on generated data (dense, sparse, many loci), each run
+# by this build, by a build of OLD_COMMIT and by this build with the plain
+# arithmetic forced, in alternating rounds, in $(BUILD_DIR)/bench/; prints the
+# medians of wall time, CPU time, replicates per second and peak memory.
+OLD_COMMIT ?= 87f7a9f
 bench: build
-	mkdir -p $(BUILD_DIR)/bench
-	$(CXX) -std=c++17 -O2 -Wall -Wextra bench/generate_bench_data.cpp -o $(BUILD_DIR)/bench/generate_bench_data
-	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/bench/generate_bench_data $(BUILD_DIR)/bench
+	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/generate_bench_data $(BUILD_DIR)/bench $(OLD_COMMIT)
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then
 # every end-to-end case under valgrind's memcheck; prints how many tests ran under each.

@@ -1,7 +1,7 @@
 // Writes the data files of the bootstrap benchmark. Each depends on its workload
 // name and the seed alone, so every machine benchmarks the same data.
 //
-//   generate_bench_data [sparse|dense|loci] [SEED] > bench_data.txt
+//   generate_bench_data [sparse|dense|loci|panel] [SEED] > bench_data.txt
 //
 // sparse  5 parental populations and a hybrid, 8 loci of 60 haplotypes, samples
 //         of 200 copies, skewed haplotype frequencies (a few haplotypes carry most
@@ -13,6 +13,9 @@
 // loci    2 parental populations and a hybrid typed at 700 loci of 15 to 35
 //         alleles (25 on average), samples of 120 copies, skewed frequencies and
 //         distances with decimals: the shape of a microsatellite panel.
+// panel   3 parental populations and a hybrid typed at 100000 loci of 20
+//         haplotypes, samples of 40 copies, skewed frequencies and distances
+//         with decimals: a large panel, for the test that it runs in 1 GB.
 
 #include <cinttypes>
 #include <cmath>
@@ -174,14 +177,17 @@ int main(int argc, char** argv)
     const Workload sparse{5, 8, 60, 60, 200, true, false};
     const Workload dense{5, 8, 60, 60, 200, false, true};
     const Workload loci{2, 700, 15, 35, 120, true, false};
+    const Workload panel{3, 100000, 20, 20, 40, true, false};
     if (std::strcmp(name, "sparse") == 0)
         write(sparse, seed);
     else if (std::strcmp(name, "dense") == 0)
         write(dense, seed);
     else if (std::strcmp(name, "loci") == 0)
         write(loci, seed);
+    else if (std::strcmp(name, "panel") == 0)
+        write(panel, seed);
     else {
-        std::fprintf(stderr, "unknown workload \"%s\": sparse, dense or loci\n", name);
+        std::fprintf(stderr, "unknown workload \"%s\": sparse, dense, loci or panel\n", name);
         return 2;
     }
     return 0;

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Whole runs of the real program on generated data, in a temporary folder.
+#
+#   run_whole_runs.sh PROGRAM GENERATOR plain_agrees
+#       the three benchmark workloads (and the dense one answered "n" at the
+#       molecular question), each run with the fast paths and with the plain
+#       arithmetic forced: every file and the console must be byte-identical.
+#   run_whole_runs.sh PROGRAM GENERATOR one_gigabyte
+#       100000 loci of 20 haplotypes, 3 parental populations, 10 replicates,
+#       under a 1 GiB limit on virtual memory: the run must complete.
+set -u
+program=$(readlink -f "$1")
+generator=$(readlink -f "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+run() {  # FOLDER WORKLOAD ANSWERS [environment...]
+    local folder=$work/$1 workload=$2 answers=$3
+    shift 3
+    mkdir -p "$folder"
+    cp "$work/$workload.txt" "$folder/data.txt"
+    (cd "$folder" && printf '%b' "$answers" | env "$@" "$program" > console.txt)
+    echo $? > "$folder/status"
+}
+
+generate() {
+    "$generator" "$1" > "$work/$1.txt" || { echo "FAIL: the generator failed on $1"; exit 1; }
+}
+
+case "$3" in
+plain_agrees)
+    for workload in dense sparse loci; do generate "$workload"; done
+    cases=("dense:data.txt\ny\ny\n40\n12345\nq\n" "sparse:data.txt\ny\ny\n40\n99\nq\n"
+           "loci:data.txt\ny\ny\n5\n7\nq\n" "dense:data.txt\nn\ny\n40\n3\nq\n")
+    for i in "${!cases[@]}"; do
+        workload=${cases[$i]%%:*}
+        answers=${cases[$i]#*:}
+        run "fast$i" "$workload" "$answers"
+        run "plain$i" "$workload" "$answers" CORVANE_PLAIN_ARITHMETIC=1
+        for file in status console.txt log_file_admix.txt result_admix.txt bootstrap.txt; do
+            if ! cmp -s "$work/fast$i/$file" "$work/plain$i/$file"; then
+                echo "FAIL: $workload ($answers): $file differs between the fast paths and the plain arithmetic"
+                failures=$((failures + 1))
+            fi
+        done
+        [ "$(cat "$work/fast$i/status")" = 1 ] || { echo "FAIL: $workload did not complete"; failures=$((failures + 1)); }
+    done
+    ;;
+one_gigabyte)
+    if [ -n "${CORVANE_RUN_PREFIX:-}" ] || grep -q -a -m 1 __asan_init "$program"; then
+        echo "SKIP: a memory limit cannot be applied to this run"
+        exit 0
+    fi
+    generate panel
+    (ulimit -v 1048576 && run big panel "data.txt\ny\ny\n10\n7\nq\n")
+    status=$(cat "$work/big/status")
+    replicates=$(($(wc -l < "$work/big/bootstrap.txt") - 1))
+    if [ "$status" != 1 ] || [ "$replicates" != 10 ] || ! grep -q '^Bootstrapped SD of mY3 = ' "$work/big/result_admix.txt"; then
+        echo "FAIL: 100000 loci within 1 GiB: status $status, $replicates replicates"
+        tail -n 3 "$work/big/console.txt"
+        failures=$((failures + 1))
+    fi
+    ;;
+*)
+    echo "unknown mode $3"
+    exit 2
+    ;;
+esac
+[ "$failures" -eq 0 ] && echo "passed" || exit 1
