@@ -113,6 +113,7 @@ private:
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
     int haplotype_reached(const SampleDraws& draws, int random_number) const;
+    int solve_without_pivoting(int n, float** a, float* b, float* x, const long double* magnitudes);
 
     std::unique_ptr<ConsoleInput> _own_console_in;
     std::unique_ptr<Dialogue> _own_dialogue;
@@ -129,6 +130,10 @@ private:
     std::vector<float> _count_diff;
     std::vector<std::vector<int>> _present_haplotypes;
     std::vector<int> _merged_haplotypes;
+    // For each coefficient of the equations, the sum of the magnitudes of the
+    // terms it was formed from, (P-1) x (P-1): how far the rounding of the times
+    // can move it.
+    std::vector<long double> _coefficient_magnitudes;
     // How the draws of every sample find their haplotype (built per bootstrap).
     std::vector<std::vector<SampleDraws>> _sample_draws;
 };

@@ -818,10 +818,23 @@ long double sum_of_products(int n, const float* const* a_rows, int a_col, const 
     return sum;
 }
 
+// Sum over i of |a[i] * b[i]|: the size of the terms a coefficient is made of.
+long double sum_of_magnitudes(int n, const float* const* a_rows, int a_col, const float* const* b_rows, int b_col)
+{
+    long double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += std::fabs(static_cast<long double>(a_rows[i][a_col]) * static_cast<long double>(b_rows[i][b_col]));
+    return sum;
+}
+
 bool usable_pivot(float pivot)
 {
     return pivot != 0.0f && std::isfinite(pivot);
 }
+
+// The unit rounding of single precision, 2^-24: a stored float lies within this
+// fraction of its own magnitude of the value it was rounded from.
+constexpr long double float_rounding = 1.0L / 16777216.0L;
 
 }  // namespace
 
@@ -842,14 +855,20 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
         for (int j = 0; j < n; ++j)
             M[i][j] = 0.0f;
     }
+    _coefficient_magnitudes.assign(static_cast<std::size_t>(r > 0 ? r : 0) * (r > 0 ? r : 0), 0.0L);
     for (int j = 0; j < r; ++j) {
         for (int k = 0; k < r; ++k) {
+            long double& magnitude = _coefficient_magnitudes[static_cast<std::size_t>(j) * r + k];
             if (k == j) {
+                magnitude = sum_of_magnitudes(n, P, j, P, j) + sum_of_magnitudes(n, P, r, P, r) +
+                            2 * sum_of_magnitudes(n, P, r, P, j);
                 const long double S1 = sum_of_products(n, P, j, P, j);
                 const long double S2 = sum_of_products(n, P, r, P, r);
                 const long double S3 = sum_of_products(n, P, r, P, j);
                 M[j][j] = static_cast<float>(S1 + (S2 - static_cast<long double>(2.0f) * S3));
             } else {
+                magnitude = sum_of_magnitudes(n, P, r, P, r) + sum_of_magnitudes(n, P, j, P, k) +
+                            sum_of_magnitudes(n, P, j, P, r) + sum_of_magnitudes(n, P, r, P, k);
                 const long double A = sum_of_products(n, P, r, P, r);
                 const long double B = sum_of_products(n, P, j, P, k);
                 const long double C = sum_of_products(n, P, j, P, r);
@@ -881,14 +900,47 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
 // incomplete.
 int Coef_Admixture::GaussNP(int n, float** a, float* b, float* x)
 {
+    return solve_without_pivoting(n, a, b, x, nullptr);
+}
+
+// The elimination proper. With the magnitudes of the terms every coefficient was
+// formed from (row-major, n x n), a pivot is also refused when it is zero within
+// the rounding of those terms.
+//
+// Why: each coefficient is a difference of sums of products of mean times, and
+// the times are stored in single precision, each within 2^-24 of its own size.
+// A product of two of them is then uncertain by 2 x 2^-24 of its size, so a
+// coefficient is uncertain by 2 x 2^-24 times the sum of the magnitudes of its
+// terms, plus 2^-24 of itself from its own storage. Parental populations that
+// cannot be told apart give coefficients that are exactly zero in exact
+// arithmetic but come out as tiny leftovers of those roundings (1e-16 against
+// terms of 1e-2); dividing by such a leftover gives proportions of 1e+10. Each
+// elimination step carries the magnitudes along (an entry updated by m times
+// the pivot row gains |m| times that row's magnitudes) and adds one more
+// rounding of storage. A pivot no larger than its uncertainty is taken as zero,
+// while parents that differ by more than a few units in the last place of their
+// times keep their estimate, however large or negative it comes out.
+int Coef_Admixture::solve_without_pivoting(int n, float** a, float* b, float* x, const long double* magnitudes)
+{
+    std::vector<long double> size;
+    if (magnitudes)
+        size.assign(magnitudes, magnitudes + static_cast<std::size_t>(n > 0 ? n : 0) * (n > 0 ? n : 0));
     for (int k = 0; k < n; ++k) {
         if (!usable_pivot(a[k][k]))
             return 0;
+        if (magnitudes) {
+            const long double uncertainty = (3 + k) * float_rounding * size[static_cast<std::size_t>(k) * n + k];
+            if (std::fabs(static_cast<long double>(a[k][k])) <= uncertainty)
+                return 0;
+        }
         for (int i = k + 1; i < n; ++i) {
             const long double m = static_cast<long double>(a[i][k]) / static_cast<long double>(a[k][k]);
             for (int c = 0; c < n; ++c)
                 a[i][c] = static_cast<float>(a[i][c] - m * a[k][c]);
             b[i] = static_cast<float>(b[i] - m * b[k]);
+            if (magnitudes)
+                for (int c = 0; c < n; ++c)
+                    size[static_cast<std::size_t>(i) * n + c] += std::fabs(m) * size[static_cast<std::size_t>(k) * n + c];
         }
     }
     if (n <= 0)
@@ -906,7 +958,10 @@ int Coef_Admixture::GaussNP(int n, float** a, float* b, float* x)
 int Coef_Admixture::gaussian_elimination(float* admix_coef)
 {
     const int n = _nb_parent_pops;
-    if (!GaussNP(n - 1, _right_hand_side_matrix, _left_hand_side_vector, admix_coef)) {
+    const long double* magnitudes =
+        _coefficient_magnitudes.size() == static_cast<std::size_t>(n - 1) * (n - 1) ? _coefficient_magnitudes.data()
+                                                                                     : nullptr;
+    if (!solve_without_pivoting(n - 1, _right_hand_side_matrix, _left_hand_side_vector, admix_coef, magnitudes)) {
         _dialogue->messages() << "error: Gaussian Elimination, no pivoting\n";
         return 0;
     }
