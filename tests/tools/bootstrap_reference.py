@@ -257,6 +257,16 @@ def run(data_path, molecular, replicates, seed):
             boot_lines.append("%d\t" % r + "".join("mY%d\t%s\t" % (p + 1, fmt(y[p])) for p in range(P)))
         files["bootstrap.txt"] = boot_lines
         means, sds = mean_sd(rows, P)
+        # A stored value of 2^128 or more is beyond the largest float: infinite.
+        if any(abs(v) >= 2 ** 128 for v in means + sds):
+            msgs = ["Error: the bootstrap means or standard deviations are not finite numbers: the replicates' "
+                    "proportions are so large that their spread went beyond the largest single-precision value, "
+                    "3.40282e+38",
+                    "Corvane2_0 cannot estimate admixture proportions in this case"]
+            log += ["-----"] + msgs
+            out += msgs
+            files.update({"log_file_admix.txt": log, "stdout": out, "status": ["0"]})
+            return files, trace
     result = ["-----", "Admixture proportions:"]
     for p in range(P):
         result.append("Contribution of parental population %d: mY%d = %s" % (p + 1, p + 1, fmt(x[p])))
