@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: all build run test check fuzz fuzz-build fuzz-replay bench clean
+.PHONY: all build run test install check fuzz fuzz-build fuzz-replay bench clean
 
 all: build
 
@@ -19,7 +19,12 @@ run: build
 	cd run && { ../$(BUILD_DIR)/corvane; [ $$? -eq 1 ]; }
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error -j $(JOBS)
+
+# Installs the programs, the user guide and the examples under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 # 1000 bootstrap replicates on generated data (5 parental populations, 8 loci, 60
 # haplotypes, samples of 200), run in $(BUILD_DIR)/bench/; prints the wall time

@@ -44,7 +44,7 @@ bool all_finite(const float* values, int count)
 class RunDriver {
 public:
     RunDriver(Dialogue& dialogue, const RunSettings& settings)
-        : _dialogue(dialogue), _folder(settings.output_folder), c(dialogue, _folder)
+        : _dialogue(dialogue), _settings(settings), _folder(settings.output_folder), c(dialogue, _folder)
     {
         for (const std::string& name : settings.guarded_files)
             _folder.guard(name);
@@ -53,6 +53,8 @@ public:
     RunOutcome run()
     {
         _outcome.status = run_stages();
+        if (!_outcome.outputs_untouched && _settings.before_release)
+            _settings.before_release(_outcome);
         return _outcome;
     }
 
@@ -100,6 +102,7 @@ private:
             break;
         }
         _dialogue.messages() << _outcome.error_message << std::flush;
+        _outcome.outputs_untouched = true;
         return false;
     }
 
@@ -276,6 +279,8 @@ private:
         if (c.log_file.is_open()) {
             c.log_file << "-----" << std::endl;
             c.log_file << messages;
+        } else {
+            _outcome.outputs_untouched = true;  // the log was never this run's
         }
         _dialogue.messages() << messages << std::flush;
         if (_bootstrap_file.is_open())
@@ -293,6 +298,7 @@ private:
     }
 
     Dialogue& _dialogue;
+    const RunSettings& _settings;
     OutputFolder _folder;
     Coef_Admixture c;
     std::ofstream _bootstrap_file;
@@ -307,9 +313,9 @@ RunOutcome run_estimate(Dialogue& dialogue, const RunSettings& settings)
     return driver.run();
 }
 
-int run_corvane(std::istream& console_in, std::ostream& console_out)
+int run_corvane(std::istream& console_in, std::ostream& console_out, std::ostream& warnings)
 {
     ConsoleInput answers(console_in);
-    ConsoleDialogue dialogue(answers, console_out);
+    ConsoleDialogue dialogue(answers, console_out, warnings);
     return run_estimate(dialogue, RunSettings{}).status;
 }

@@ -6,6 +6,8 @@
 #
 # CASE_DIR holds:
 #   console     what the user types (piped to the program; no file: empty input)
+#   arguments   the program's command-line arguments, one a line (no file: none,
+#               which starts the console dialogue)
 #   given/      files put in the working folder before the run (data files, an
 #               earlier report, ...); a sub-folder is copied as it is
 #   expected/   files that must exist afterwards with exactly these bytes;
@@ -48,7 +50,11 @@ fi
     cd "$work" || exit 99
     [ -z "$memory_limit" ] || ulimit -v "$memory_limit" || exit 98
     # shellcheck disable=SC2086
-    ${CORVANE_RUN_PREFIX:-} "$program" < "$console_file" > "$work/.stdout" 2> "$work/.stderr"
+    arguments=()
+    if [ -f "$case_dir/arguments" ]; then
+        mapfile -t arguments < "$case_dir/arguments"
+    fi
+    ${CORVANE_RUN_PREFIX:-} "$program" "${arguments[@]}" < "$console_file" > "$work/.stdout" 2> "$work/.stderr"
     echo $? > "$work/.status"
 )
 
