@@ -28,7 +28,7 @@ const char* const conventions =
     "  or whose genotype is unphased at any site of a region (left out of that region), names absent\n"
     "  from the population map. Left-out copies are counted in the summary on standard error.\n"
     "  A locus where the hybrid holds no copy or a parent fewer than two is left out and said so.\n"
-    "Exit status: 0 success, 1 data error, 2 usage error.";
+    "Exit status: 0 success, 1 data error, 2 usage error.\n";
 
 std::string shell_quoted(const std::string& word)
 {
@@ -79,7 +79,7 @@ void add_options(CLI::App& app, Options& o)
     app.add_option("--distance", o.distance,
                    "sites (sequences, VCF, RFLP/standard data), repeats2 (squared difference in repeats: Genepop, "
                    "size tables, microsatellites) or 01; default: the one the input's data give")
-        ->check(CLI::IsMember({"sites", "repeats2", "01"}));
+        ->type_name("sites|repeats2|01")->check(CLI::IsMember({"sites", "repeats2", "01"}));
     app.add_option("--repeat-length", o.repeat_length,
                    "repeat length in bp of allele sizes, or a tab-separated file of locus and length")
         ->type_name("N|FILE");
@@ -104,9 +104,14 @@ void check_one_input(const Options& o)
 
 }  // namespace
 
+std::string program_version()
+{
+    return std::string("corvane-prepare ") + CORVANE_PREPARE_VERSION;
+}
+
 std::string version_text()
 {
-    return std::string("corvane-prepare ") + CORVANE_PREPARE_VERSION + " (htslib " + hts_version() + ")";
+    return program_version() + " (htslib " + hts_version() + ")";
 }
 
 std::string default_key_name(const std::string& data_file)

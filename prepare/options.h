@@ -30,7 +30,9 @@ struct Options {
     std::string command_line;   // as typed, for the key file's header
 };
 
-// The program's name, version and the htslib it reads with.
+// The program's name and version, as the key file's header gives them.
+std::string program_version();
+// The same with the htslib it reads with, for --version.
 std::string version_text();
 
 // Parses the command line. Help and --version are written to `out` and give no

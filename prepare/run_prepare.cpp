@@ -71,7 +71,7 @@ std::vector<std::string> key_header(const Options& o, const dataset::DataSet& da
     std::string parents;
     for (std::size_t p = 1; p < data.populations.size(); ++p)
         parents += (p > 1 ? ", " : "") + data.populations[p] + " (mY" + std::to_string(p) + ")";
-    return {version_text(), "command: " + o.command_line, "data file: " + o.output,
+    return {program_version(), "command: " + o.command_line, "data file: " + o.output,
             "hybrid: " + data.populations[0] + "; parents: " + parents};
 }
 
@@ -122,7 +122,7 @@ void print_summary(std::ostream& err, const RawData& raw, const Outcome& outcome
                 << locus.first_fractional_pair << "); their distance is the exact (difference / length)^2\n";
     }
     for (const auto& [reason, copies] : outcome.copies_left_out)
-        err << "copies left out: " << copies << ' ' << reason << '\n';
+        err << "copies left out (" << reason << "): " << copies << '\n';
 }
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
