@@ -11,11 +11,11 @@ namespace prepare {
 
 namespace {
 
-std::string joined(const std::vector<std::string>& names)
+std::string joined(const std::vector<std::string>& names, const char* separator = ", ")
 {
     std::string text;
     for (const std::string& name : names)
-        text += (text.empty() ? "" : ", ") + name;
+        text += (text.empty() ? "" : separator) + name;
     return text;
 }
 
@@ -330,7 +330,7 @@ Outcome build_dataset(const RawData& raw, const Choice& choice)
         std::vector<std::string> reasons;
         for (const LocusOutcome& locus : outcome.loci)
             reasons.push_back("at locus " + quoted(locus.name) + " " + locus.left_out_because);
-        throw DataError("no locus can be written: " + (reasons.empty() ? "the input holds no locus" : joined(reasons)));
+        throw DataError("no locus can be written: " + (reasons.empty() ? "the input holds no locus" : joined(reasons, "; ")));
     }
     return outcome;
 }

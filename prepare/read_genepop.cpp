@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <optional>
 
 #include "errors.h"
 #include "readers.h"
@@ -158,7 +159,7 @@ private:
     void add_genotype(RawLocus& locus, const Genotype& genotype, std::optional<std::size_t> population)
     {
         if (genotype.sizes.empty()) {
-            raw_.leave_out("copies of missing genotypes (a zero allele code)", genotype.copies);
+            raw_.leave_out("copies of missing genotypes, with a zero allele code", genotype.copies);
             return;
         }
         if (!population) {
