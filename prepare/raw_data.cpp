@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "errors.h"
+
 namespace prepare {
 
 std::size_t RawLocus::haplotype_index(Haplotype haplotype)
@@ -44,6 +46,15 @@ std::size_t RawData::population_index(const std::string& name)
 void RawData::leave_out(const std::string& reason, std::int64_t copies)
 {
     tally(copies_left_out, reason, copies);
+}
+
+void RawData::add_file_locus(RawLocus locus, const std::string& option)
+{
+    for (const RawLocus& earlier : loci)
+        if (earlier.name == locus.name)
+            throw UsageError("two " + option + " files give the locus name " + quoted(locus.name) +
+                             "; a locus is named after its file, so rename one of them");
+    loci.push_back(std::move(locus));
 }
 
 void tally(std::vector<std::pair<std::string, std::int64_t>>& reasons, const std::string& reason,

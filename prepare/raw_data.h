@@ -62,6 +62,9 @@ struct RawData {
     // The index of the population of this name, added when new.
     std::size_t population_index(const std::string& name);
     void leave_out(const std::string& reason, std::int64_t copies);
+    // Adds the locus of one input file (named after the file); two files that give
+    // one name are a usage error naming the option.
+    void add_file_locus(RawLocus locus, const std::string& option);
 };
 
 // Adds `copies` under `reason` to a list of reasons kept in order of first mention.

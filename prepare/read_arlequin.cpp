@@ -345,11 +345,7 @@ RawData read_arlequin(const std::vector<std::string>& files)
         else if (samples != first_samples)
             throw DataError(file + ": the samples are " + samples + " but those of " + files.front() + " are " +
                             first_samples + "; the Arlequin files of one run must share their sample names");
-        for (const RawLocus& earlier : raw.loci)
-            if (earlier.name == locus.name)
-                throw UsageError("two --arlequin files give the locus name " + quoted(locus.name) +
-                                 "; a locus is named after its file, so rename one of them");
-        raw.loci.push_back(std::move(locus));
+        raw.add_file_locus(std::move(locus), "--arlequin");
     }
     return raw;
 }

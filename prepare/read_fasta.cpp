@@ -131,14 +131,8 @@ RawData read_fasta(const std::vector<std::string>& files, const PopulationMap& m
     raw.input_kind = "FASTA";
     for (const std::string& population : map.populations)
         raw.population_index(population);
-    for (const std::string& path : files) {
-        RawLocus locus = read_fasta_locus(path, map, raw);
-        for (const RawLocus& earlier : raw.loci)
-            if (earlier.name == locus.name)
-                throw UsageError("two --fasta files give the locus name " + quoted(locus.name) +
-                                 "; a locus is named after its file, so rename one of them");
-        raw.loci.push_back(std::move(locus));
-    }
+    for (const std::string& path : files)
+        raw.add_file_locus(read_fasta_locus(path, map, raw), "--fasta");
     return raw;
 }
 

@@ -149,18 +149,10 @@ RepeatLengths read_repeat_lengths(const std::string& file)
 {
     RepeatLengths lengths;
     lengths.table_file = file;
-    LineReader reader(file);
-    std::string line;
-    while (reader.next(line)) {
-        if (is_blank_or_comment(line))
-            continue;
-        const std::vector<std::string> fields = split_on(line, '\t');
-        if (fields.size() != 2 || trimmed(fields[0]).empty())
-            throw DataError(reader.here() + "expected a locus, a tab and its repeat length in base pairs, found " +
-                            quoted(line));
-        lengths.per_locus[trimmed(fields[0])] =
-            parse_positive(trimmed(fields[1]), reader.here(), "a repeat length in base pairs");
-    }
+    read_two_columns(file, "a locus, a tab and its repeat length in base pairs",
+                     [&lengths](const std::string& locus, const std::string& length, const std::string& place) {
+                         lengths.per_locus[locus] = parse_positive(length, place, "a repeat length in base pairs");
+                     });
     return lengths;
 }
 

@@ -127,10 +127,9 @@ std::string locus_name_of(const std::string& path, const std::vector<std::string
     return name;
 }
 
-PopulationMap read_population_map(const std::string& file)
+void read_two_columns(const std::string& file, const std::string& expected,
+                      const std::function<void(const std::string&, const std::string&, const std::string&)>& take)
 {
-    PopulationMap map;
-    map.file = file;
     LineReader reader(file);
     std::string line;
     while (reader.next(line)) {
@@ -138,15 +137,25 @@ PopulationMap read_population_map(const std::string& file)
             continue;
         const std::vector<std::string> fields = split_on(line, '\t');
         if (fields.size() < 2 || trimmed(fields[0]).empty() || trimmed(fields[1]).empty())
-            throw DataError(reader.here() + "expected a name, a tab and a population, found " + quoted(line));
-        const std::string name = trimmed(fields[0]), population = trimmed(fields[1]);
-        const auto [entry, added] = map.population_of.emplace(name, population);
-        if (!added && entry->second != population)
-            throw DataError(reader.here() + quoted(name) + " is mapped to " + quoted(population) +
-                            " after being mapped to " + quoted(entry->second));
-        if (std::find(map.populations.begin(), map.populations.end(), population) == map.populations.end())
-            map.populations.push_back(population);
+            throw DataError(reader.here() + "expected " + expected + ", found " + quoted(line));
+        take(trimmed(fields[0]), trimmed(fields[1]), reader.here());
     }
+}
+
+PopulationMap read_population_map(const std::string& file)
+{
+    PopulationMap map;
+    map.file = file;
+    read_two_columns(file, "a name, a tab and a population",
+                     [&map](const std::string& name, const std::string& population, const std::string& place) {
+                         const auto [entry, added] = map.population_of.emplace(name, population);
+                         if (!added && entry->second != population)
+                             throw DataError(place + quoted(name) + " is mapped to " + quoted(population) +
+                                             " after being mapped to " + quoted(entry->second));
+                         if (std::find(map.populations.begin(), map.populations.end(), population) ==
+                             map.populations.end())
+                             map.populations.push_back(population);
+                     });
     return map;
 }
 

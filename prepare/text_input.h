@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -47,6 +48,12 @@ double parse_real(const std::string& token, const std::string& place, const std:
 // The file's name without its folder and without the given extensions, tried in
 // turn (".gz" first, then ".fasta" ...): the name of the locus a file holds.
 std::string locus_name_of(const std::string& path, const std::vector<std::string>& extensions);
+
+// Calls take(first, second, place) for every line of a tab-separated file of two
+// columns (more are ignored); blank lines and '#' comments are skipped, and a line
+// without two filled columns is a DataError that says what was `expected`.
+void read_two_columns(const std::string& file, const std::string& expected,
+                      const std::function<void(const std::string&, const std::string&, const std::string&)>& take);
 
 // A tab-separated map of two columns, name then population (sequence, individual or
 // sample names); blank lines and '#' comments are skipped. The populations in
