@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: all build run test install check fuzz fuzz-build fuzz-replay bench clean
+.PHONY: all build run test install check fuzz fuzz-build fuzz-replay bench bench-prepare clean
 
 all: build
 
@@ -33,6 +33,11 @@ bench: build
 	mkdir -p $(BUILD_DIR)/bench
 	$(CXX) -std=c++17 -O2 -Wall -Wextra bench/generate_bench_data.cpp -o $(BUILD_DIR)/bench/generate_bench_data
 	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/bench/generate_bench_data $(BUILD_DIR)/bench
+
+# corvane-prepare on a generated phased BCF of 2500 samples with 100 regions of 50
+# variant sites, in $(BUILD_DIR)/bench-prepare/; prints the wall time.
+bench-prepare: build
+	bash bench/run_prepare_bench.sh $(BUILD_DIR)/prepare/corvane-prepare $(BUILD_DIR)/prepare/generate_phased_vcf $(BUILD_DIR)/bench-prepare
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then
 # every end-to-end case under valgrind's memcheck; prints how many tests ran under each.
