@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 namespace simulate {
@@ -122,7 +123,8 @@ std::vector<double> mix_of(const Typed& typed)
         const std::int64_t parents = typed.parents_given ? whole("--parents", typed.parents) : 2;
         require(parents >= 2, "--parents", typed.parents, "at least 2 parental populations are needed");
         require(parents <= max_copies_per_locus / 2, "--parents", typed.parents,
-                "more parental populations than a locus can hold copies");
+                "each parental population needs 2 copies, and a locus holds at most " +
+                    std::to_string(max_copies_per_locus));
         return std::vector<double>(parents, 1.0 / parents);
     }
     double sum = 0;
