@@ -116,9 +116,9 @@ def estimate(d, freq, log):
     if not ok:
         return "C"
     exact.add_time_to_admix_event(d["P"], PP, d["T"], d["mu"])
-    M, v, equation_lines = exact.equations(d["P"], PP, H)
+    M, v, equation_lines, sizes = exact.equations(d["P"], PP, H)
     log.extend(equation_lines)
-    x = exact.solve(d["P"], M, v)
+    x = exact.solve(d["P"], M, v, sizes)
     return "D" if x is None else x
 
 
@@ -257,6 +257,16 @@ def run(data_path, molecular, replicates, seed):
             boot_lines.append("%d\t" % r + "".join("mY%d\t%s\t" % (p + 1, fmt(y[p])) for p in range(P)))
         files["bootstrap.txt"] = boot_lines
         means, sds = mean_sd(rows, P)
+        # A stored value of 2^128 or more is beyond the largest float: infinite.
+        if any(abs(v) >= 2 ** 128 for v in means + sds):
+            msgs = ["Error: the bootstrap means or standard deviations are not finite numbers: the replicates' "
+                    "proportions are so large that their spread went beyond the largest single-precision value, "
+                    "3.40282e+38",
+                    "Corvane2_0 cannot estimate admixture proportions in this case"]
+            log += ["-----"] + msgs
+            out += msgs
+            files.update({"log_file_admix.txt": log, "stdout": out, "status": ["0"]})
+            return files, trace
     result = ["-----", "Admixture proportions:"]
     for p in range(P):
         result.append("Contribution of parental population %d: mY%d = %s" % (p + 1, p + 1, fmt(x[p])))
