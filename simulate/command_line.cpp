@@ -199,7 +199,8 @@ std::optional<Request> parse_command_line(int argc, const char* const* argv, std
     CLI::App app{"Simulates a data file for corvane with known admixture proportions.", "corvane-simulate"};
     app.footer(model_description);
     app.set_version_flag("--version", std::string("corvane-simulate ") + CORVANE_SIMULATE_VERSION +
-                                          "\nrandom numbers: std::mt19937_64 with the program's own transforms");
+                                          "\nrandom numbers: std::mt19937_64 with the program's own transforms"
+                                          "\noptions read with CLI11 " CLI11_VERSION);
     Typed typed;
     app.add_option("--parents", typed.parents, "number P of parental populations (default 2, or the count of --mix)")
         ->option_text("P");
