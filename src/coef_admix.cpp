@@ -92,15 +92,112 @@ bool is_decimal_number(const std::string& token)
     return pos == token.size();
 }
 
+// Doubtful things found in a data file that are read all the same: each kind
+// shows its first few findings, one warning line each, then how many more.
+class DataFileFindings {
+public:
+    explicit DataFileFindings(std::string file_name) : _file_name(std::move(file_name)) {}
+
+    // `more` says what the hidden findings of this kind are, after their number
+    // ("sample sizes differ from the sum of their counts").
+    void add(const std::string& more, const std::string& finding)
+    {
+        Kind* kind = nullptr;
+        for (Kind& known : _kinds)
+            if (known.more == more)
+                kind = &known;
+        if (!kind) {
+            _kinds.push_back(Kind{more, {}, 0});
+            kind = &_kinds.back();
+        }
+        if (kind->shown.size() < shown_per_kind)
+            kind->shown.push_back(finding);
+        else
+            ++kind->hidden;
+    }
+
+    void write(std::ostream& out) const
+    {
+        const std::string prefix = "Warning: data file " + quoted(_file_name) + ": ";
+        for (const Kind& kind : _kinds) {
+            for (const std::string& finding : kind.shown)
+                out << prefix << finding << std::endl;
+            if (kind.hidden > 0)
+                out << prefix << kind.hidden << " more " << kind.more << std::endl;
+        }
+    }
+
+private:
+    static constexpr std::size_t shown_per_kind = 3;
+    struct Kind {
+        std::string more;
+        std::vector<std::string> shown;
+        long long hidden;
+    };
+    std::string _file_name;
+    std::vector<Kind> _kinds;
+};
+
+// A whole-number token with a leading zero that the base detection reads as
+// octal to a value its decimal reading would not give ("010" is 8, "07" is 7).
+bool octal_differs_from_decimal(const std::string& token, int octal_value)
+{
+    std::size_t digits = token[0] == '+' || token[0] == '-' ? 1 : 0;
+    if (token.size() < digits + 2 || token[digits] != '0' || token[digits + 1] == 'x' || token[digits + 1] == 'X')
+        return false;
+    long long decimal = 0;
+    for (std::size_t i = digits; i < token.size(); ++i)
+        decimal = decimal * 10 + (token[i] - '0');
+    if (token[0] == '-')
+        decimal = -decimal;
+    return decimal != octal_value;
+}
+
+// A distance that is read as typed but is probably a mistake: a non-zero
+// distance of a haplotype to itself (the matrix typed as its upper triangle
+// puts values on the diagonal) or a negative one.
+void note_doubtful_distance(DataFileFindings& findings, int locus, int j, int k, float distance)
+{
+    const std::string at = "at locus " + std::to_string(locus) + " ";
+    if (j == k && distance != 0.0f)
+        findings.add("haplotypes have a distance to themselves other than 0",
+                     at + "the distance of haplotype " + std::to_string(j) + " to itself is " + format_real(distance) +
+                         ", not 0 (was the matrix typed as its upper triangle instead of the lower one?)");
+    if (distance < 0.0f)
+        findings.add("distances are negative", at + "the distance between haplotypes " + std::to_string(j) +
+                                                   " and " + std::to_string(k) + " is negative (" +
+                                                   format_real(distance) + ")");
+}
+
+// A sample size that is not the sum of its counts is kept as typed (it only
+// matters to the bootstrap, which draws that many copies), but it usually means
+// a count or a size was mistyped, or the counts were typed one row per
+// population instead of one row per haplotype.
+void note_sizes_that_differ_from_counts(DataFileFindings& findings, int locus, int populations, int haplotypes,
+                                        const int* sizes, int* const* counts)
+{
+    for (int p = 0; p < populations; ++p) {
+        std::int64_t sum = 0;
+        for (int h = 0; h < haplotypes; ++h)
+            sum += counts[p][h];
+        if (sum != sizes[p])
+            findings.add("sample sizes differ from the sum of their counts",
+                         "at locus " + std::to_string(locus) + " the sample size of population " +
+                             std::to_string(p) + " (" + std::to_string(sizes[p]) +
+                             ") differs from the sum of its counts (" + std::to_string(sum) + ")");
+    }
+}
+
 // Reads the data file's tokens into typed values. On the first problem it keeps
 // one message that names the file, the value that was expected and the token
 // found, and every later read fails.
 class DataFileReader {
 public:
     DataFileReader(const std::string& file_name, std::string contents)
-        : _file_name(file_name), _tokens(std::move(contents)) {}
+        : _file_name(file_name), _tokens(std::move(contents)), _findings(file_name) {}
 
     const std::string& message() const { return _message; }
+    DataFileFindings& findings() { return _findings; }
 
     template <class Describe>
     bool label(Describe what)
@@ -134,6 +231,10 @@ public:
             return fail("expected " + what() + " (a whole number), found " + quoted(_token));
         if (scan == WholeNumberScan::out_of_range)
             return fail(what() + " is outside the range of 32-bit whole numbers: " + quoted(_token));
+        if (octal_differs_from_decimal(_token, value))
+            _findings.add("whole numbers with a leading 0 are read as octal numbers",
+                          what() + " is written " + quoted(_token) + ", read as the octal number " +
+                              std::to_string(value) + " (a leading 0 makes a whole number octal)");
         target = value;
         return true;
     }
@@ -173,6 +274,7 @@ private:
     DataFileTokens _tokens;
     std::string _token;
     std::string _message;
+    DataFileFindings _findings;
 };
 
 // "1 locus", "3 loci": a count with its noun in the right number.
@@ -459,6 +561,12 @@ int Coef_Admixture::read_data_in_file()
         return 0;
 
     DataFileReader reader(name_data_file_admix, std::move(contents));
+    // Whatever way the reading ends, what was found doubtful so far is said.
+    struct WarnWhenDone {
+        DataFileReader& reader;
+        std::ostream& warnings;
+        ~WarnWhenDone() { reader.findings().write(warnings); }
+    } warn_when_done{reader, _dialogue->warnings()};
     if (!reader.real(_time_to_admix_event, [] { return std::string("the time since the admixture event"); }) ||
         !reader.real(_mutation_rate_per_year, [] { return std::string("the mutation rate per year"); }) ||
         !reader.whole(_nb_parent_pops, [] { return std::string("the number of parental populations"); }) ||
@@ -522,6 +630,7 @@ int Coef_Admixture::read_data_in_file()
                     return 0;
                 }
                 _dist_haplotypes[i][k][j] = distance;
+                note_doubtful_distance(reader.findings(), i, j, k, distance);
             }
         }
     }
@@ -552,6 +661,8 @@ int Coef_Admixture::read_data_in_file()
                 }
             }
         }
+        note_sizes_that_differ_from_counts(reader.findings(), i, P + 1, _num_alleles_loci[i], _sample_sizes[i],
+                                           _freq_haplotypes[i]);
     }
 
     char account_molecular = 'y';  // an answer that cannot be read keeps the distances
