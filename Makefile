@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: all build run test check fuzz fuzz-build fuzz-replay bench clean
+.PHONY: all build run test install check fuzz fuzz-build fuzz-replay bench bench-prepare clean
 
 all: build
 
@@ -19,7 +19,12 @@ run: build
 	cd run && { ../$(BUILD_DIR)/corvane; [ $$? -eq 1 ]; }
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error -j $(JOBS)
+
+# Installs the programs, the user guide and the examples under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 # Three bootstrap workloads on generated data (dense, sparse, many loci), each run
 # by this build, by a build of OLD_COMMIT and by this build with the plain
@@ -28,6 +33,11 @@ test: build
 OLD_COMMIT ?= 87f7a9f
 bench: build
 	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/generate_bench_data $(BUILD_DIR)/bench $(OLD_COMMIT)
+
+# corvane-prepare on a generated phased BCF of 2500 samples with 100 regions of 50
+# variant sites, in $(BUILD_DIR)/bench-prepare/; prints the wall time.
+bench-prepare: build
+	bash bench/run_prepare_bench.sh $(BUILD_DIR)/prepare/corvane-prepare $(BUILD_DIR)/prepare/generate_phased_vcf $(BUILD_DIR)/bench-prepare
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then
 # every end-to-end case under valgrind's memcheck; prints how many tests ran under each.

@@ -7,9 +7,11 @@
 //         of 200 copies, skewed haplotype frequencies (a few haplotypes carry most
 //         copies of a population and many are rare or absent from it) and
 //         distances with decimals (the default; the data of earlier benchmarks).
-// dense   the same shape, but every haplotype about equally frequent, so nearly
-//         every haplotype is present in every sample, and distances that are
-//         whole numbers of differences.
+// dense   the same shape, but every haplotype fairly frequent in every
+//         population (each favours the haplotypes near its own place on the line
+//         of haplotypes, at most seven to one, so that the parents can be told
+//         apart), so that nearly nine in ten haplotypes are present in every
+//         sample, and distances that are whole numbers of differences.
 // loci    2 parental populations and a hybrid typed at 700 loci of 15 to 35
 //         alleles (25 on average), samples of 120 copies, skewed frequencies and
 //         distances with decimals: the shape of a microsatellite panel.
@@ -62,13 +64,17 @@ struct Workload {
 // Haplotype weights of one population at one locus. Skewed: a random third of
 // the haplotypes is absent, the others get weights falling off like 1/rank^2 in
 // a random order, so that a few haplotypes carry most copies. Otherwise every
-// haplotype gets a weight between 1 and 2.
-std::vector<double> haplotype_weights(Random& random, int haplotypes, bool skewed)
+// haplotype gets a weight from 1 to 7, the larger the nearer it lies to the
+// population's centre on the line, so that the populations differ.
+std::vector<double> haplotype_weights(Random& random, int haplotypes, bool skewed,
+                                      const std::vector<double>& position, double centre)
 {
     std::vector<double> weights(haplotypes, 0.0);
     if (!skewed) {
-        for (double& w : weights)
-            w = 1.0 + random.uniform();
+        for (int h = 0; h < haplotypes; ++h) {
+            const double offset = (position[h] - centre) / 1.5;
+            weights[h] = 1.0 + 6.0 * std::exp(-offset * offset);
+        }
         return weights;
     }
     std::vector<int> order(haplotypes);
@@ -118,6 +124,7 @@ void write(const Workload& w, std::uint64_t seed)
     // Distances: haplotypes placed on a line with a little noise, so that the
     // matrix is a plausible number of differences, with decimals or whole.
     std::vector<int> haplotypes(w.loci);
+    std::vector<std::vector<double>> positions(w.loci);
     for (int l = 0; l < w.loci; ++l) {
         const int n = w.fewest_haplotypes == w.most_haplotypes
                           ? w.fewest_haplotypes
@@ -126,6 +133,7 @@ void write(const Workload& w, std::uint64_t seed)
         std::vector<double> position(n);
         for (int h = 0; h < n; ++h)
             position[h] = 12.0 * random.uniform();
+        positions[l] = position;
         std::printf("Locus%d %d\n", l + 1, n);
         for (int j = 0; j < n; ++j) {
             for (int k = 0; k <= j; ++k) {
@@ -144,7 +152,8 @@ void write(const Workload& w, std::uint64_t seed)
         std::vector<std::vector<double>> weights(w.parental_populations + 1);
         std::vector<double> hybrid(n, 0.0);
         for (int p = 1; p <= w.parental_populations; ++p) {
-            weights[p] = haplotype_weights(random, n, w.skewed);
+            const double centre = 12.0 * (p - 1) / (w.parental_populations - 1);
+            weights[p] = haplotype_weights(random, n, w.skewed, positions[l], centre);
             double total = 0;
             for (double x : weights[p])
                 total += x;

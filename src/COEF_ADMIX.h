@@ -11,6 +11,9 @@
 #include "console_input.h"
 #include "number_format.h"
 #include "pair_sums.h"
+#include "dialogue.h"
+
+class OutputFolder;
 
 // The program's own pseudo-random generator, a 32-bit linear congruential
 // generator, so that a seed gives the same bootstrap replicates on every machine.
@@ -52,10 +55,16 @@ public:
     float* _admix_coef_sd_boot = nullptr;          // [P]
     std::ofstream log_file;
 
-    // Talks to the user on the process's standard streams.
+    // Talks to the user on the process's standard streams; the log is opened in
+    // the current folder at once.
     Coef_Admixture();
-    // Talks through the given console; used to drive whole runs in process.
+    // Talks through the given console; the log is opened in the current folder
+    // at once.
     Coef_Admixture(ConsoleInput& console_in, std::ostream& console_out);
+    // Asks its questions through the dialogue and writes its files in the output
+    // folder, which the caller has claimed; the log is opened once the data
+    // file's name is known not to be one of the output files.
+    Coef_Admixture(Dialogue& dialogue, OutputFolder& outputs);
     ~Coef_Admixture();
     Coef_Admixture(const Coef_Admixture&) = delete;
     Coef_Admixture& operator=(const Coef_Admixture&) = delete;
@@ -88,8 +97,9 @@ public:
     // newline, ready for the error stop.
     const std::string& error_message() const { return _error_message; }
     const std::string& data_file_name() const { return _data_file_name; }
-    ConsoleInput& console_in() { return *_console_in; }
-    std::ostream& console_out() { return *_console_out; }
+    Dialogue& dialogue() { return *_dialogue; }
+    // Where each of the run's files goes.
+    std::string output_path(const char* file_name) const;
 
 private:
     // How the draws of one sample find their haplotype, built once per bootstrap
@@ -104,6 +114,8 @@ private:
     };
 
     void refuse(const std::string& message_lines);
+    bool open_log();
+    int read_whole_data_file(const std::string& name, std::string& contents);
     int refuse_bootstrap(const std::string& problem);
     void write_data_echo();
     void write_count_rows(int** counts, int locus);
@@ -111,10 +123,12 @@ private:
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
     int haplotype_reached(const SampleDraws& draws, std::int64_t random_number) const;
+    int solve_without_pivoting(int n, float** a, float* b, float* x, long double* magnitudes);
 
     std::unique_ptr<ConsoleInput> _own_console_in;
-    ConsoleInput* _console_in;
-    std::ostream* _console_out;
+    std::unique_ptr<Dialogue> _own_dialogue;
+    Dialogue* _dialogue;
+    OutputFolder* _outputs = nullptr;
     std::string _error_message;
     std::string _data_file_name;
     TextLine _line;                                // the log line being built
@@ -145,6 +159,10 @@ private:
     std::vector<SampleDraws> _sample_draws;
     std::vector<std::int64_t> _running_total_block;
     std::vector<std::int16_t> _draw_table_block;
+    // For each coefficient of the equations, the sum of the magnitudes of the
+    // terms it was formed from, (P-1) x (P-1): how far the rounding of the times
+    // can move it.
+    std::vector<long double> _coefficient_magnitudes;
 };
 
 // One error line in the program's single shape: "Error: " and the text.

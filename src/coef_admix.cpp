@@ -1,6 +1,7 @@
 #include "COEF_ADMIX.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +10,15 @@
 #include <new>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "console_dialogue.h"
 #include "data_file_tokens.h"
 #include "number_format.h"
+#include "output_folder.h"
+#include "quoted_text.h"
 #include "whole_number.h"
 
 // ---------------------------------------------------------------------------
@@ -49,11 +57,6 @@ std::ostream& operator<<(std::ostream& out, Real real)
     return out << format_real(real.value);
 }
 
-std::string quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
-
 // ---------------------------------------------------------------------------
 // Tokens of the data file
 
@@ -89,15 +92,112 @@ bool is_decimal_number(const std::string& token)
     return pos == token.size();
 }
 
+// Doubtful things found in a data file that are read all the same: each kind
+// shows its first few findings, one warning line each, then how many more.
+class DataFileFindings {
+public:
+    explicit DataFileFindings(std::string file_name) : _file_name(std::move(file_name)) {}
+
+    // `more` says what the hidden findings of this kind are, after their number
+    // ("sample sizes differ from the sum of their counts").
+    void add(const std::string& more, const std::string& finding)
+    {
+        Kind* kind = nullptr;
+        for (Kind& known : _kinds)
+            if (known.more == more)
+                kind = &known;
+        if (!kind) {
+            _kinds.push_back(Kind{more, {}, 0});
+            kind = &_kinds.back();
+        }
+        if (kind->shown.size() < shown_per_kind)
+            kind->shown.push_back(finding);
+        else
+            ++kind->hidden;
+    }
+
+    void write(std::ostream& out) const
+    {
+        const std::string prefix = "Warning: data file " + quoted(_file_name) + ": ";
+        for (const Kind& kind : _kinds) {
+            for (const std::string& finding : kind.shown)
+                out << prefix << finding << std::endl;
+            if (kind.hidden > 0)
+                out << prefix << kind.hidden << " more " << kind.more << std::endl;
+        }
+    }
+
+private:
+    static constexpr std::size_t shown_per_kind = 3;
+    struct Kind {
+        std::string more;
+        std::vector<std::string> shown;
+        long long hidden;
+    };
+    std::string _file_name;
+    std::vector<Kind> _kinds;
+};
+
+// A whole-number token with a leading zero that the base detection reads as
+// octal to a value its decimal reading would not give ("010" is 8, "07" is 7).
+bool octal_differs_from_decimal(const std::string& token, int octal_value)
+{
+    std::size_t digits = token[0] == '+' || token[0] == '-' ? 1 : 0;
+    if (token.size() < digits + 2 || token[digits] != '0' || token[digits + 1] == 'x' || token[digits + 1] == 'X')
+        return false;
+    long long decimal = 0;
+    for (std::size_t i = digits; i < token.size(); ++i)
+        decimal = decimal * 10 + (token[i] - '0');
+    if (token[0] == '-')
+        decimal = -decimal;
+    return decimal != octal_value;
+}
+
+// A distance that is read as typed but is probably a mistake: a non-zero
+// distance of a haplotype to itself (the matrix typed as its upper triangle
+// puts values on the diagonal) or a negative one.
+void note_doubtful_distance(DataFileFindings& findings, int locus, int j, int k, float distance)
+{
+    const std::string at = "at locus " + std::to_string(locus) + " ";
+    if (j == k && distance != 0.0f)
+        findings.add("haplotypes have a distance to themselves other than 0",
+                     at + "the distance of haplotype " + std::to_string(j) + " to itself is " + format_real(distance) +
+                         ", not 0 (was the matrix typed as its upper triangle instead of the lower one?)");
+    if (distance < 0.0f)
+        findings.add("distances are negative", at + "the distance between haplotypes " + std::to_string(j) +
+                                                   " and " + std::to_string(k) + " is negative (" +
+                                                   format_real(distance) + ")");
+}
+
+// A sample size that is not the sum of its counts is kept as typed (it only
+// matters to the bootstrap, which draws that many copies), but it usually means
+// a count or a size was mistyped, or the counts were typed one row per
+// population instead of one row per haplotype.
+void note_sizes_that_differ_from_counts(DataFileFindings& findings, int locus, int populations, int haplotypes,
+                                        const int* sizes, int* const* counts)
+{
+    for (int p = 0; p < populations; ++p) {
+        std::int64_t sum = 0;
+        for (int h = 0; h < haplotypes; ++h)
+            sum += counts[p][h];
+        if (sum != sizes[p])
+            findings.add("sample sizes differ from the sum of their counts",
+                         "at locus " + std::to_string(locus) + " the sample size of population " +
+                             std::to_string(p) + " (" + std::to_string(sizes[p]) +
+                             ") differs from the sum of its counts (" + std::to_string(sum) + ")");
+    }
+}
+
 // Reads the data file's tokens into typed values. On the first problem it keeps
 // one message that names the file, the value that was expected and the token
 // found, and every later read fails.
 class DataFileReader {
 public:
     DataFileReader(const std::string& file_name, std::string contents)
-        : _file_name(file_name), _tokens(std::move(contents)) {}
+        : _file_name(file_name), _tokens(std::move(contents)), _findings(file_name) {}
 
     const std::string& message() const { return _message; }
+    DataFileFindings& findings() { return _findings; }
 
     template <class Describe>
     bool label(Describe what)
@@ -131,6 +231,10 @@ public:
             return fail("expected " + what() + " (a whole number), found " + quoted(_token));
         if (scan == WholeNumberScan::out_of_range)
             return fail(what() + " is outside the range of 32-bit whole numbers: " + quoted(_token));
+        if (octal_differs_from_decimal(_token, value))
+            _findings.add("whole numbers with a leading 0 are read as octal numbers",
+                          what() + " is written " + quoted(_token) + ", read as the octal number " +
+                              std::to_string(value) + " (a leading 0 makes a whole number octal)");
         target = value;
         return true;
     }
@@ -192,6 +296,7 @@ private:
     DataFileTokens _tokens;
     std::string _token;
     std::string _message;
+    DataFileFindings _findings;
 };
 
 // "1 locus", "3 loci": a count with its noun in the right number.
@@ -244,6 +349,7 @@ long double main_storage_bytes(long double P, long double L, long double haploty
                                      + 9 * L                        // distance profiles
                                      + 10 * overhead;
     const long double estimate_tables = 3 * 4 * P + 2 * (8 * P + 4 * P * P)  // times, equations, estimates
+                                        + 16 * (P - 1) * (P - 1)            // magnitudes of the coefficients
                                         + 8 * populations * populations     // pair sums and pair counts
                                         + PairSums::working_bytes(populations, most) + 16 * overhead;
     return locus_tables + estimate_tables;
@@ -278,17 +384,22 @@ std::string megabytes_text(long double bytes)
 
 Coef_Admixture::Coef_Admixture()
     : _own_console_in(std::make_unique<ConsoleInput>(std::cin)),
-      _console_in(_own_console_in.get()),
-      _console_out(&std::cout)
+      _own_dialogue(std::make_unique<ConsoleDialogue>(*_own_console_in, std::cout)),
+      _dialogue(_own_dialogue.get())
 {
-    log_file.open("log_file_admix.txt", std::ios::out | std::ios::trunc);
     MAX_NB_ALLELES = 1000;
+    open_log();
 }
 
 Coef_Admixture::Coef_Admixture(ConsoleInput& console_in, std::ostream& console_out)
-    : _console_in(&console_in), _console_out(&console_out)
+    : _own_dialogue(std::make_unique<ConsoleDialogue>(console_in, console_out)), _dialogue(_own_dialogue.get())
 {
-    log_file.open("log_file_admix.txt", std::ios::out | std::ios::trunc);
+    MAX_NB_ALLELES = 1000;
+    open_log();
+}
+
+Coef_Admixture::Coef_Admixture(Dialogue& dialogue, OutputFolder& outputs) : _dialogue(&dialogue), _outputs(&outputs)
+{
     MAX_NB_ALLELES = 1000;
 }
 
@@ -300,6 +411,22 @@ Coef_Admixture::~Coef_Admixture()
 void Coef_Admixture::refuse(const std::string& message_lines)
 {
     _error_message = message_lines;
+}
+
+std::string Coef_Admixture::output_path(const char* file_name) const
+{
+    return _outputs ? _outputs->path_of(file_name) : file_name;
+}
+
+// Creates or empties the log; from then on it is this run's.
+bool Coef_Admixture::open_log()
+{
+    if (log_file.is_open())
+        return true;
+    log_file.open(output_path(OutputFolder::log_name), std::ios::out | std::ios::trunc);
+    if (_outputs && log_file.is_open())
+        _outputs->log_taken();
+    return log_file.is_open();
 }
 
 // Creates the main arrays: per table the row pointers and one block that the
@@ -354,6 +481,7 @@ int Coef_Admixture::allocate_space(const std::vector<int>& haplotypes_per_locus)
             _parental_coal_times[p] = new float[P];
         for (int p = 0; p < P; ++p)
             _right_hand_side_matrix[p] = new float[P];
+        _coefficient_magnitudes.reserve(static_cast<std::size_t>(P - 1) * (P - 1));
         _tot_diff.assign(populations * populations, 0.0f);
         _count_diff.assign(populations * populations, 0.0f);
         _pair_sums = std::make_unique<PairSums>(P + 1, most);
@@ -398,6 +526,7 @@ int Coef_Admixture::de_allocate_space()
     }
     std::vector<float>().swap(_tot_diff);
     std::vector<float>().swap(_count_diff);
+    std::vector<long double>().swap(_coefficient_magnitudes);
     _pair_sums.reset();
     std::vector<double>().swap(_whole_distance_bound);
     std::vector<char>().swap(_distances_normal);
@@ -407,42 +536,98 @@ int Coef_Admixture::de_allocate_space()
 // ---------------------------------------------------------------------------
 // The data file
 
+// Reads the whole data file into memory, so that it is closed before anything
+// is parsed. Only a regular file is read: a named pipe, a device or a socket
+// could block the run forever or never end, so the file is opened without
+// waiting and refused when it is not a file on disk.
+int Coef_Admixture::read_whole_data_file(const std::string& name, std::string& contents)
+{
+    const int file = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) {
+        refuse(error_line("cannot open the data file " + quoted(name)));
+        return 0;
+    }
+    struct stat status {};
+    const bool known = ::fstat(file, &status) == 0;
+    if (known && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+        ::close(file);
+        refuse(error_line("the data file " + quoted(name) +
+                          " is not a regular file (a named pipe, a device or a socket); give the name of a file "
+                          "on disk"));
+        return 0;
+    }
+    bool failed = !known || S_ISDIR(status.st_mode);
+    try {
+        char chunk[65536];
+        while (!failed) {
+            const ssize_t got = ::read(file, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                failed = true;
+            else if (got == 0)
+                break;
+            else
+                contents.append(chunk, static_cast<std::size_t>(got));
+        }
+    } catch (const std::bad_alloc&) {
+        ::close(file);
+        contents = std::string();
+        refuse(error_line("the data file " + quoted(name) + " is too large to be read"));
+        return 0;
+    }
+    ::close(file);
+    if (failed) {
+        refuse(error_line("cannot read the data file " + quoted(name) + ": it is a folder or its reading failed"));
+        return 0;
+    }
+    // A byte-order mark that some editors put at the start of a text file is
+    // not part of the data.
+    static const std::string byte_order_mark = "\xEF\xBB\xBF";
+    if (contents.compare(0, byte_order_mark.size(), byte_order_mark) == 0)
+        contents.erase(0, byte_order_mark.size());
+    return 1;
+}
+
 int Coef_Admixture::read_data_in_file()
 {
-    std::ostream& console = console_out();
-    console << "\n\nType the name of the data file !" << std::endl;
     std::string name_data_file_admix;
-    if (!console_in().read_word(name_data_file_admix)) {
+    const bool named = _dialogue->data_file_name(name_data_file_admix);
+    if (named && _outputs) {
+        // Checked before the log is emptied: a data file that is one of the
+        // output files stays byte for byte as it was.
+        const std::string output_file = _outputs->output_file_matching(name_data_file_admix);
+        if (!output_file.empty()) {
+            refuse(data_file_is_output_message(name_data_file_admix, output_file, *_outputs));
+            return 0;
+        }
+    }
+    if (!open_log()) {
+        refuse(error_line("the log file \"log_file_admix.txt\" could not be created in this folder"));
+        return 0;
+    }
+    if (!named) {
         refuse(error_line("no data file name was given: the console input ended"));
         return 0;
     }
     _data_file_name = name_data_file_admix;
+    if (name_data_file_admix.find('\0') != std::string::npos) {
+        refuse(error_line("the data file name " + quoted(name_data_file_admix) +
+                          " holds a NUL byte, which no file name can hold"));
+        return 0;
+    }
 
     std::string contents;
-    {
-        std::ifstream data_file_admix(name_data_file_admix, std::ios::in | std::ios::binary);
-        if (!data_file_admix.is_open()) {
-            refuse(error_line("cannot open the data file " + quoted(name_data_file_admix)));
-            return 0;
-        }
-        // Read in chunks through the stream, which turns a read error (a folder
-        // opened as a file, a failing disk) into a bad state instead of throwing.
-        try {
-            char chunk[65536];
-            while (data_file_admix.read(chunk, sizeof chunk) || data_file_admix.gcount() > 0)
-                contents.append(chunk, static_cast<std::size_t>(data_file_admix.gcount()));
-        } catch (const std::bad_alloc&) {
-            refuse(error_line("the data file " + quoted(name_data_file_admix) + " is too large to be read"));
-            return 0;
-        }
-        if (data_file_admix.bad()) {
-            refuse(error_line("cannot read the data file " + quoted(name_data_file_admix) +
-                              ": it is a folder or its reading failed"));
-            return 0;
-        }
-    }  // the data file is closed here: everything is in memory
+    if (!read_whole_data_file(name_data_file_admix, contents))
+        return 0;
 
     DataFileReader reader(name_data_file_admix, std::move(contents));
+    // Whatever way the reading ends, what was found doubtful so far is said.
+    struct WarnWhenDone {
+        DataFileReader& reader;
+        std::ostream& warnings;
+        ~WarnWhenDone() { reader.findings().write(warnings); }
+    } warn_when_done{reader, _dialogue->warnings()};
     if (!reader.real(_time_to_admix_event, [] { return std::string("the time since the admixture event"); }) ||
         !reader.real(_mutation_rate_per_year, [] { return std::string("the mutation rate per year"); }) ||
         !reader.whole(_nb_parent_pops, [] { return std::string("the number of parental populations"); }) ||
@@ -536,6 +721,7 @@ int Coef_Admixture::read_data_in_file()
                     return 0;
                 }
                 _dist_haplotypes[i][k][j] = distance;
+                note_doubtful_distance(reader.findings(), i, j, k, distance);
             }
         }
     }
@@ -566,11 +752,12 @@ int Coef_Admixture::read_data_in_file()
                 }
             }
         }
+        note_sizes_that_differ_from_counts(reader.findings(), i, P + 1, _num_alleles_loci[i], _sample_sizes[i],
+                                           _freq_haplotypes[i]);
     }
 
-    console << "\n\nTake into account molecular divergence between alleles <y,n> !" << std::endl;
     char account_molecular = 'y';  // an answer that cannot be read keeps the distances
-    console_in().read_char(account_molecular);
+    _dialogue->divergence_answer(account_molecular);
     if (account_molecular == 'n' || account_molecular == 'N') {
         for (int i = 0; i < L; ++i)
             for (int j = 0; j < _num_alleles_loci[i]; ++j)
@@ -768,10 +955,23 @@ long double sum_of_products(int n, const float* const* a_rows, int a_col, const 
     return sum;
 }
 
+// Sum over i of |a[i] * b[i]|: the size of the terms a coefficient is made of.
+long double sum_of_magnitudes(int n, const float* const* a_rows, int a_col, const float* const* b_rows, int b_col)
+{
+    long double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += std::fabs(static_cast<long double>(a_rows[i][a_col]) * static_cast<long double>(b_rows[i][b_col]));
+    return sum;
+}
+
 bool usable_pivot(float pivot)
 {
     return pivot != 0.0f && std::isfinite(pivot);
 }
+
+// The unit rounding of single precision, 2^-24: a stored float lies within this
+// fraction of its own magnitude of the value it was rounded from.
+constexpr long double float_rounding = 1.0L / 16777216.0L;
 
 }  // namespace
 
@@ -792,14 +992,20 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
         for (int j = 0; j < n; ++j)
             M[i][j] = 0.0f;
     }
+    _coefficient_magnitudes.assign(static_cast<std::size_t>(r > 0 ? r : 0) * (r > 0 ? r : 0), 0.0L);
     for (int j = 0; j < r; ++j) {
         for (int k = 0; k < r; ++k) {
+            long double& magnitude = _coefficient_magnitudes[static_cast<std::size_t>(j) * r + k];
             if (k == j) {
+                magnitude = sum_of_magnitudes(n, P, j, P, j) + sum_of_magnitudes(n, P, r, P, r) +
+                            2 * sum_of_magnitudes(n, P, r, P, j);
                 const long double S1 = sum_of_products(n, P, j, P, j);
                 const long double S2 = sum_of_products(n, P, r, P, r);
                 const long double S3 = sum_of_products(n, P, r, P, j);
                 M[j][j] = static_cast<float>(S1 + (S2 - static_cast<long double>(2.0f) * S3));
             } else {
+                magnitude = sum_of_magnitudes(n, P, r, P, r) + sum_of_magnitudes(n, P, j, P, k) +
+                            sum_of_magnitudes(n, P, j, P, r) + sum_of_magnitudes(n, P, r, P, k);
                 const long double A = sum_of_products(n, P, r, P, r);
                 const long double B = sum_of_products(n, P, j, P, k);
                 const long double C = sum_of_products(n, P, j, P, r);
@@ -832,14 +1038,48 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
 // incomplete.
 int Coef_Admixture::GaussNP(int n, float** a, float* b, float* x)
 {
+    return solve_without_pivoting(n, a, b, x, nullptr);
+}
+
+// The elimination proper. With the magnitudes of the terms every coefficient was
+// formed from (row-major, n x n), a pivot is also refused when it is zero within
+// the rounding of those terms.
+//
+// Why: each coefficient is a difference of sums of products of mean times, and
+// the times are stored in single precision, each within 2^-24 of its own size.
+// A product of two of them is then uncertain by 2 x 2^-24 of its size, so a
+// coefficient is uncertain by 2 x 2^-24 times the sum of the magnitudes of its
+// terms, plus 2^-24 of itself from its own storage. Parental populations that
+// cannot be told apart give coefficients that are exactly zero in exact
+// arithmetic but come out as tiny leftovers of those roundings (1e-16 against
+// terms of 1e-2); dividing by such a leftover gives proportions of 1e+10. Each
+// elimination step carries the magnitudes along (an entry updated by m times
+// the pivot row gains |m| times that row's magnitudes) and adds one more
+// rounding of storage. A pivot no larger than its uncertainty is taken as zero,
+// while parents that differ by more than a few units in the last place of their
+// times keep their estimate, however large or negative it comes out.
+//
+// The magnitudes are carried along in place (they serve one elimination), so
+// that no estimate allocates.
+int Coef_Admixture::solve_without_pivoting(int n, float** a, float* b, float* x, long double* magnitudes)
+{
+    long double* size = magnitudes;
     for (int k = 0; k < n; ++k) {
         if (!usable_pivot(a[k][k]))
             return 0;
+        if (magnitudes) {
+            const long double uncertainty = (3 + k) * float_rounding * size[static_cast<std::size_t>(k) * n + k];
+            if (std::fabs(static_cast<long double>(a[k][k])) <= uncertainty)
+                return 0;
+        }
         for (int i = k + 1; i < n; ++i) {
             const long double m = static_cast<long double>(a[i][k]) / static_cast<long double>(a[k][k]);
             for (int c = 0; c < n; ++c)
                 a[i][c] = static_cast<float>(a[i][c] - m * a[k][c]);
             b[i] = static_cast<float>(b[i] - m * b[k]);
+            if (magnitudes)
+                for (int c = 0; c < n; ++c)
+                    size[static_cast<std::size_t>(i) * n + c] += std::fabs(m) * size[static_cast<std::size_t>(k) * n + c];
         }
     }
     if (n <= 0)
@@ -857,8 +1097,11 @@ int Coef_Admixture::GaussNP(int n, float** a, float* b, float* x)
 int Coef_Admixture::gaussian_elimination(float* admix_coef)
 {
     const int n = _nb_parent_pops;
-    if (!GaussNP(n - 1, _right_hand_side_matrix, _left_hand_side_vector, admix_coef)) {
-        console_out() << "error: Gaussian Elimination, no pivoting\n";
+    long double* magnitudes =
+        _coefficient_magnitudes.size() == static_cast<std::size_t>(n - 1) * (n - 1) ? _coefficient_magnitudes.data()
+                                                                                     : nullptr;
+    if (!solve_without_pivoting(n - 1, _right_hand_side_matrix, _left_hand_side_vector, admix_coef, magnitudes)) {
+        _dialogue->messages() << "error: Gaussian Elimination, no pivoting\n";
         return 0;
     }
     long double sum = 0;
@@ -874,7 +1117,8 @@ int Coef_Admixture::gaussian_elimination(float* admix_coef)
 
 int Coef_Admixture::write_results(int nb_boot)
 {
-    std::ofstream result_file_admix("result_admix.txt", std::ios::out | std::ios::trunc);
+    const std::string report = output_path(OutputFolder::report_name);
+    std::ofstream result_file_admix(report, std::ios::out | std::ios::trunc);
     const bool created = result_file_admix.is_open();
     result_file_admix << "-----" << std::endl;
     result_file_admix << "Admixture proportions:" << std::endl;
@@ -893,7 +1137,7 @@ int Coef_Admixture::write_results(int nb_boot)
     if (!result_file_admix) {
         // Never leave half a report behind (a disk that filled up on the way).
         if (created)
-            std::remove("result_admix.txt");
+            std::remove(report.c_str());
         refuse(error_line("the report file \"result_admix.txt\" could not be written"));
         return 0;
     }
@@ -1157,10 +1401,7 @@ int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
         num_correct_allele = haplotype_reached(draws, random_number);
     }
     if (static_cast<double>(counts[num_correct_allele]) < 0.00001) {
-        console_out() << "random_number: " << random_number << std::endl;
-        console_out() << "Problem ! Should never be the case !" << std::endl;
-        char dummy = 0;
-        console_in().read_char(dummy);
+        _dialogue->draw_found_no_copy(random_number);
     }
     return num_correct_allele;
 }

@@ -11,13 +11,40 @@ ConsoleInput::ConsoleInput(std::istream& in) : in_(in) {}
 
 int ConsoleInput::peek()
 {
+    if (!looked_ahead_.empty())
+        return static_cast<unsigned char>(looked_ahead_.front());
     const auto ch = in_.peek();
     return ch == std::istream::traits_type::eof() ? -1 : ch;
 }
 
 void ConsoleInput::next()
 {
-    in_.get();
+    if (recording_number_ && peek() >= 0)
+        number_text_ += static_cast<char>(peek());
+    if (!looked_ahead_.empty())
+        looked_ahead_.erase(0, 1);
+    else
+        in_.get();
+}
+
+std::string ConsoleInput::rest_of_token()
+{
+    if (failed_)
+        return "";
+    // Everything up to the next white space, kept for the reads to come.
+    while (true) {
+        const auto ch = in_.peek();
+        if (ch == std::istream::traits_type::eof() || is_white_space(ch))
+            break;
+        looked_ahead_ += static_cast<char>(in_.get());
+    }
+    std::string rest;
+    for (char ch : looked_ahead_) {
+        if (is_white_space(static_cast<unsigned char>(ch)))
+            break;
+        rest += ch;
+    }
+    return rest;
 }
 
 // Leaves the stream at the first character that is not white space; false when
@@ -59,7 +86,11 @@ bool ConsoleInput::read_whole_number(ScannedWholeNumber& number)
 {
     if (!skip_white_space())
         return false;
-    if (scan_whole_number(*this, number) != WholeNumberScan::ok)
+    number_text_.clear();
+    recording_number_ = true;
+    const WholeNumberScan scan = scan_whole_number(*this, number);
+    recording_number_ = false;
+    if (scan != WholeNumberScan::ok)
         failed_ = true;
     return !failed_;
 }

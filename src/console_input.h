@@ -24,6 +24,13 @@ public:
 
     bool failed() const { return failed_; }
 
+    // What is left of the token the last read stopped in (the "es" of a "yes"
+    // that gave one letter, the "e6" of a "1e6" that gave a number), without
+    // consuming it: the next read still sees it.
+    std::string rest_of_token();
+    // The characters the last whole-number read consumed ("1" of "1e6").
+    const std::string& last_number_text() const { return number_text_; }
+
     // Used by the whole-number scanner: the next character, or -1 at the end.
     int peek();
     void next();
@@ -33,6 +40,9 @@ private:
     bool read_whole_number(ScannedWholeNumber& number);
 
     std::istream& in_;
+    std::string looked_ahead_;  // characters taken from in_ but not yet consumed
+    std::string number_text_;
+    bool recording_number_ = false;
     bool failed_ = false;
 };
 

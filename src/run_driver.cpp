@@ -6,8 +6,10 @@
 #include <string>
 
 #include "COEF_ADMIX.h"
+#include "console_dialogue.h"
 #include "console_input.h"
 #include "number_format.h"
+#include "output_folder.h"
 
 namespace {
 
@@ -25,25 +27,44 @@ const char* const banner_lines[] = {
 };
 
 const char* const cannot_estimate = "Corvane2_0 cannot estimate admixture proportions in this case\n";
+const char* const beyond_single_precision =
+    "a sum of distances or a time went beyond the largest single-precision value, 3.40282e+38";
 
-// The console run: the record, the open "bootstrap.txt" while replicates run,
-// and the one error-stop procedure that every failure goes through.
+bool all_finite(const float* values, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(values[i]))
+            return false;
+    return true;
+}
+
+// The run: the claimed output folder, the record, the open "bootstrap.txt"
+// while replicates run, and the one error-stop procedure every failure goes
+// through.
 class RunDriver {
 public:
-    RunDriver(std::istream& console_in, std::ostream& console_out)
-        : _in(console_in), _out(console_out), c(_in, _out)
+    RunDriver(Dialogue& dialogue, const RunSettings& settings)
+        : _dialogue(dialogue), _settings(settings), _folder(settings.output_folder), c(dialogue, _folder)
     {
+        for (const std::string& name : settings.guarded_files)
+            _folder.guard(name);
     }
 
-    int run()
+    RunOutcome run()
     {
-        if (!c.log_file.is_open()) {
-            _out << error_line("the log file \"log_file_admix.txt\" could not be created in this folder")
-                 << std::flush;
+        _outcome.status = run_stages();
+        if (!_outcome.outputs_untouched && _settings.before_release)
+            _settings.before_release(_outcome);
+        return _outcome;
+    }
+
+private:
+    int run_stages()
+    {
+        if (!claim_folder())
             return 0;
-        }
         for (const char* line : banner_lines)
-            _out << line << std::endl;
+            _dialogue.dialogue_text() << line << std::endl;
         if (!c.read_data_in_file())
             return error_stop(c.error_message());
         if (!c.check_observed_pair_counts())
@@ -55,64 +76,95 @@ public:
         // A log that could not be written is an error stop like any other: no
         // report then, so that a report on disk always comes with its whole log.
         if (!c.log_file.flush())
-            return error_stop(error_line("the log file \"log_file_admix.txt\" could not be written"));
+            return error_stop(log_not_written());
         if (!c.write_results(c._nb_bootstrap))
             return error_stop(c.error_message());
+        keep_results();
+        warn_about_proportions_outside_0_1();
         release_storage();
-        _out << "\n\nThanks to have used Corvane2_0 !" << std::endl;
-        _out << "Enter dummy character to quit !" << std::endl;
-        char dummy = 0;
-        _in.read_char(dummy);  // the end of the input ends the run just as well
+        _dialogue.closing();
         return 1;
     }
 
-private:
+    // The folder is claimed before anything is written, so that a second run
+    // in the same folder stops without touching the first one's files.
+    bool claim_folder()
+    {
+        switch (_folder.claim()) {
+        case OutputFolder::Claim::claimed:
+            return true;
+        case OutputFolder::Claim::log_not_creatable:
+            _outcome.error_message =
+                error_line("the log file \"log_file_admix.txt\" could not be created in this folder");
+            break;
+        case OutputFolder::Claim::held_by_another_run:
+            _outcome.error_message = folder_held_message(_folder);
+            break;
+        }
+        _dialogue.messages() << _outcome.error_message << std::flush;
+        _outcome.outputs_untouched = true;
+        return false;
+    }
+
     // The estimation chain on one set of counts, into `target`. On failure the
     // error stop has been made: A or B on the observed data, C or D in a
     // bootstrap replicate.
     int estimate(int*** counts, float* target, bool in_bootstrap)
     {
-        if (!c.compute_coal_times(counts)) {
-            const std::string during = in_bootstrap ? " during bootstrap" : "";
+        const std::string during = in_bootstrap ? " during bootstrap" : "";
+        if (!c.compute_coal_times(counts))
             return error_stop(error_line("2 parental populations with mean coal.times = 0" + during) +
                               cannot_estimate);
-        }
         c.add_time_to_admix_event();
         c.compute_coefficients_of_linear_equations();
+        // Distances so large that a sum leaves the single-precision range make
+        // times and equations infinite or undefined: that is the cause to name,
+        // before the elimination would fail on it.
+        if (!times_and_equations_finite())
+            return not_finite_stop(in_bootstrap);
         if (!c.gaussian_elimination(target))
             return error_stop(error_line("Gaussian Elimination"));
-        // Distances or times so large that a sum leaves the single-precision
-        // range give infinite or undefined proportions: no estimate, not a
-        // report of +INF or +NAN presented as a result.
-        for (int p = 0; p < c._nb_parent_pops; ++p)
-            if (!std::isfinite(target[p]))
-                return error_stop(error_line(std::string("the admixture proportions") +
-                                             (in_bootstrap ? " of a bootstrap replicate" : "") +
-                                             " are not finite numbers: a sum of distances or a time went "
-                                             "beyond the largest single-precision value, 3.40282e+38") +
-                                  cannot_estimate);
+        if (!all_finite(target, c._nb_parent_pops))
+            return not_finite_stop(in_bootstrap);
         return 1;
+    }
+
+    int not_finite_stop(bool in_bootstrap)
+    {
+        return error_stop(error_line(std::string("the admixture proportions") +
+                                     (in_bootstrap ? " of a bootstrap replicate" : "") +
+                                     " are not finite numbers: " + beyond_single_precision) +
+                          cannot_estimate);
+    }
+
+    bool times_and_equations_finite() const
+    {
+        const int n = c._nb_parent_pops;
+        if (!all_finite(c._hybrid_parental_coal_times, n) || !all_finite(c._left_hand_side_vector, n))
+            return false;
+        for (int i = 0; i < n; ++i)
+            if (!all_finite(c._parental_coal_times[i], n) || !all_finite(c._right_hand_side_matrix[i], n))
+                return false;
+        return true;
     }
 
     int bootstrap_stage()
     {
-        _out << "\n\nBootstrap estimates of the coefficients " << "and their standard deviations <y,n> ?"
-             << std::endl;
         char boot_answer = 'n';  // an answer that cannot be read counts as no
-        _in.read_char(boot_answer);
+        _dialogue.bootstrap_answer(boot_answer);
         if (boot_answer != 'y' && boot_answer != 'Y') {
             c._nb_bootstrap = 0;
             return 1;
         }
-        _out << "\n\nHow many bootstrap replicates ?" << std::endl;
         int count = 0;  // a count that cannot be read counts as 0
-        _in.read_int(count);
+        _dialogue.replicate_count(count);
         c._nb_bootstrap = count;
         if (c._nb_bootstrap <= 0)
             return 1;
         if (!c.check_bootstrap_possible()) {
             c.log_file << "-----" << std::endl << c.error_message() << std::flush;
-            _out << c.error_message() << std::flush;
+            _dialogue.messages() << c.error_message() << std::flush;
+            _outcome.bootstrap_refusal = c.error_message();
             c._nb_bootstrap = 0;
             return 1;
         }
@@ -122,13 +174,12 @@ private:
             return error_stop(error_line("not enough memory for " + std::to_string(c._nb_bootstrap) +
                                          " bootstrap replicates"));
         }
-        _out << "\n\nInput the seed for the random number generator (any integer)" << std::endl;
         std::uint32_t seed = 0;
-        if (!_in.read_uint32(seed))
+        if (!_dialogue.seed(seed))
             return error_stop(error_line("no seed for the random number generator could be read: "
                                          "the console input ended or held no whole number of at most 32 bits"));
         corvane::srand(seed);
-        _bootstrap_file.open("bootstrap.txt", std::ios::out | std::ios::trunc);
+        _bootstrap_file.open(c.output_path(OutputFolder::bootstrap_name), std::ios::out | std::ios::trunc);
         if (!_bootstrap_file.is_open())
             return error_stop(error_line("the file \"bootstrap.txt\" could not be created"));
         _bootstrap_file << "Bootstrap values" << std::endl;
@@ -136,8 +187,16 @@ private:
             return 0;
         _bootstrap_file.close();
         if (!_bootstrap_file)
-            return error_stop(error_line("the file \"bootstrap.txt\" could not be written"));
+            return error_stop(bootstrap_not_written());
         c.compute_mean_sd_bootstrap();
+        // Replicates that are finite but huge can still give a mean or a
+        // standard deviation beyond the float range: no report shows INF or NAN.
+        if (!all_finite(c._admix_coef_mean_boot, c._nb_parent_pops) ||
+            !all_finite(c._admix_coef_sd_boot, c._nb_parent_pops))
+            return error_stop(error_line(std::string("the bootstrap means or standard deviations are not finite "
+                                                     "numbers: the replicates' proportions are so large that ") +
+                                         "their spread went beyond the largest single-precision value, 3.40282e+38") +
+                              cannot_estimate);
         return 1;
     }
 
@@ -145,8 +204,7 @@ private:
     {
         const int N = c._nb_bootstrap;
         for (int i = 1; i <= N; ++i) {
-            if (std::fmod(static_cast<double>(i), 10.0) == 0.0)
-                _out << "Bootstrap # " << i << "/" << N << std::endl;
+            _dialogue.replicate_starting(i, N);
             c.bootstrap_pops();
             float* row = c._admixture_coef_boot[i - 1];
             if (!estimate(c._freq_hap_boot, row, true))
@@ -155,18 +213,76 @@ private:
             for (int j = 0; j < c._nb_parent_pops; ++j)
                 _bootstrap_file << "mY" << j + 1 << "\t" << format_real(row[j]) << "\t";
             _bootstrap_file << std::endl;
+            // A full disk is found at the replicate it happens in, not hours
+            // later after the last one.
+            if (!_bootstrap_file)
+                return error_stop(bootstrap_not_written());
+            if (!c.log_file)
+                return error_stop(log_not_written());
         }
+        _dialogue.replicates_done(N);
         return 1;
     }
 
-    // The error stop: "-----" and the messages in the log, the messages on the
-    // console, the open files closed, the storage given back, status 0. No report
-    // is written, so one left by an earlier run stays as it was.
+    static std::string log_not_written()
+    {
+        return error_line("the log file \"log_file_admix.txt\" could not be written");
+    }
+
+    static std::string bootstrap_not_written()
+    {
+        return error_line("the file \"bootstrap.txt\" could not be written");
+    }
+
+    void keep_results()
+    {
+        const int P = c._nb_parent_pops;
+        _outcome.estimates.assign(c._admixture_coefficients, c._admixture_coefficients + P);
+        if (c._nb_bootstrap <= 0)
+            return;
+        _outcome.replicates = c._nb_bootstrap;
+        for (int b = 0; b < c._nb_bootstrap; ++b)
+            _outcome.replicate_estimates.emplace_back(c._admixture_coef_boot[b], c._admixture_coef_boot[b] + P);
+        _outcome.bootstrap_means.assign(c._admix_coef_mean_boot, c._admix_coef_mean_boot + P);
+        _outcome.bootstrap_sds.assign(c._admix_coef_sd_boot, c._admix_coef_sd_boot + P);
+    }
+
+    // One line for the whole report, since proportions below 0 or above 1 are
+    // reported as they come out but are easily misread.
+    void warn_about_proportions_outside_0_1()
+    {
+        std::string outside;
+        int how_many = 0;
+        for (std::size_t p = 0; p < _outcome.estimates.size(); ++p) {
+            const float value = _outcome.estimates[p];
+            if (value >= 0.0f && value <= 1.0f)
+                continue;
+            outside += (how_many ? ", mY" : "mY") + std::to_string(p + 1) + " = " + format_real(value);
+            ++how_many;
+        }
+        if (how_many == 0)
+            return;
+        _dialogue.warnings() << "Warning: " << outside << (how_many == 1 ? " lies" : " lie")
+                             << " outside [0, 1]; this usually means that a parental population that contributed "
+                                "to the hybrid is missing from the model, or that parental populations are too "
+                                "alike to be told apart"
+                             << std::endl;
+    }
+
+    // The error stop: "-----" and the messages in the log (when this run has
+    // one), the messages on the console, the open files closed, the storage
+    // given back. No report is written, so one left by an earlier run stays as
+    // it was.
     int error_stop(const std::string& messages)
     {
-        c.log_file << "-----" << std::endl;
-        c.log_file << messages;
-        _out << messages << std::flush;
+        _outcome.error_message = messages;
+        if (c.log_file.is_open()) {
+            c.log_file << "-----" << std::endl;
+            c.log_file << messages;
+        } else {
+            _outcome.outputs_untouched = true;  // the log was never this run's
+        }
+        _dialogue.messages() << messages << std::flush;
         if (_bootstrap_file.is_open())
             _bootstrap_file.close();
         c.log_file.close();
@@ -181,16 +297,25 @@ private:
         c.de_allocate_space();
     }
 
-    ConsoleInput _in;
-    std::ostream& _out;
+    Dialogue& _dialogue;
+    const RunSettings& _settings;
+    OutputFolder _folder;
     Coef_Admixture c;
     std::ofstream _bootstrap_file;
+    RunOutcome _outcome;
 };
 
 }  // namespace
 
-int run_corvane(std::istream& console_in, std::ostream& console_out)
+RunOutcome run_estimate(Dialogue& dialogue, const RunSettings& settings)
 {
-    RunDriver driver(console_in, console_out);
+    RunDriver driver(dialogue, settings);
     return driver.run();
+}
+
+int run_corvane(std::istream& console_in, std::ostream& console_out, std::ostream& warnings)
+{
+    ConsoleInput answers(console_in);
+    ConsoleDialogue dialogue(answers, console_out, warnings);
+    return run_estimate(dialogue, RunSettings{}).status;
 }

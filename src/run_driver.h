@@ -1,13 +1,50 @@
 #ifndef CORVANE_RUN_DRIVER_H
 #define CORVANE_RUN_DRIVER_H
 
+#include <functional>
+#include <iostream>
 #include <istream>
 #include <ostream>
+#include <string>
+#include <vector>
 
-// One whole run of the program over the given console streams: the banner, the
-// data file, the estimate, the optional bootstrap, the report and the closing
-// lines. Returns the process exit status: 1 after a complete run, 0 after an
-// error stop. Never calls exit, so tests and the fuzzer can drive runs in process.
-int run_corvane(std::istream& console_in, std::ostream& console_out);
+#include "dialogue.h"
+
+struct RunOutcome;
+
+// Where a run writes and what more it guards.
+struct RunSettings {
+    std::string output_folder;               // "" for the current folder
+    std::vector<std::string> guarded_files;  // further files the caller writes there
+    // Called at the end of a run that claimed its folder, while it still holds
+    // it, so that the caller's own files are written under the same claim.
+    std::function<void(const RunOutcome&)> before_release;
+};
+
+// How a run ended and what it found, for the fronts that report more than the
+// files (a command line's table, a run record).
+struct RunOutcome {
+    int status = 0;                  // 1 after a complete run, 0 after an error stop
+    std::string error_message;       // the message lines of an error stop
+    std::vector<float> estimates;    // mY1..mYP of a complete run
+    int replicates = 0;              // the replicates the report summarises (0: none)
+    std::vector<std::vector<float>> replicate_estimates;  // [replicate][parent]
+    std::vector<float> bootstrap_means;
+    std::vector<float> bootstrap_sds;
+    std::string bootstrap_refusal;   // why a bootstrap that was asked for was not run
+    // True when the run stopped before writing anything in its folder: another
+    // run held it, the log could not be created, or the data file is one of the
+    // output files. The folder is then not the run's to write in.
+    bool outputs_untouched = false;
+};
+
+// One whole run through the given dialogue: the banner, the data file, the
+// estimate, the optional bootstrap, the report and the closing lines. Never
+// calls exit, so tests and the fuzzer can drive runs in process.
+RunOutcome run_estimate(Dialogue& dialogue, const RunSettings& settings);
+
+// A run at the console, in the current folder. Returns the process exit status:
+// 1 after a complete run, 0 after an error stop.
+int run_corvane(std::istream& console_in, std::ostream& console_out, std::ostream& warnings = std::cerr);
 
 #endif

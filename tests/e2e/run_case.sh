@@ -6,15 +6,18 @@
 #
 # CASE_DIR holds:
 #   console     what the user types (piped to the program; no file: empty input)
+#   arguments   the program's command-line arguments, one a line (no file: none,
+#               which starts the console dialogue)
 #   given/      files put in the working folder before the run (data files, an
 #               earlier report, ...); a sub-folder is copied as it is
 #   expected/   files that must exist afterwards with exactly these bytes;
-#               "stdout" stands for the console output and "status" for the
+#               "stdout" stands for the console output, "stderr" for the
+#               warnings and messages on standard error, and "status" for the
 #               exit status followed by a line end
 #   absent      names of files that must not exist after the run, one a line
 #   contains/   files whose every line must occur in the file of the same name
-#               after the run ("stdout" for the console output): for a message
-#               that holds a figure of this machine, such as its memory size
+#               after the run ("stdout", "stderr" for the standard streams): for a
+#               message that holds a figure of this machine, such as its memory size
 #   memory_limit_kb
 #               a limit on the program's virtual memory, in KiB, so that an
 #               allocation fails; the case is skipped under CORVANE_RUN_PREFIX
@@ -47,7 +50,11 @@ fi
     cd "$work" || exit 99
     [ -z "$memory_limit" ] || ulimit -v "$memory_limit" || exit 98
     # shellcheck disable=SC2086
-    ${CORVANE_RUN_PREFIX:-} "$program" < "$console_file" > "$work/.stdout"
+    arguments=()
+    if [ -f "$case_dir/arguments" ]; then
+        mapfile -t arguments < "$case_dir/arguments"
+    fi
+    ${CORVANE_RUN_PREFIX:-} "$program" "${arguments[@]}" < "$console_file" > "$work/.stdout" 2> "$work/.stderr"
     echo $? > "$work/.status"
 )
 
@@ -72,6 +79,7 @@ for expected in "$case_dir"/expected/*; do
     case "$name" in
         status) compare "$expected" "$work/.status" "the exit status" ;;
         stdout) [ "${CORVANE_STATUS_ONLY:-0}" = 1 ] || compare "$expected" "$work/.stdout" "the console output" ;;
+        stderr) [ "${CORVANE_STATUS_ONLY:-0}" = 1 ] || compare "$expected" "$work/.stderr" "standard error" ;;
         *) [ "${CORVANE_STATUS_ONLY:-0}" = 1 ] || compare "$expected" "$work/$name" "$name" ;;
     esac
 done
@@ -82,6 +90,7 @@ if [ "${CORVANE_STATUS_ONLY:-0}" != 1 ]; then
         name=$(basename "$wanted")
         actual="$work/$name"
         [ "$name" = stdout ] && actual="$work/.stdout"
+        [ "$name" = stderr ] && actual="$work/.stderr"
         if [ ! -e "$actual" ]; then
             fail "$name was not written"
             continue
@@ -101,6 +110,8 @@ fi
 
 if [ "$failures" -gt 0 ]; then
     echo "exit status: $(cat "$work/.status")"
+    echo "standard error:"
+    head -n 40 "$work/.stderr"
     exit 1
 fi
 exit 0

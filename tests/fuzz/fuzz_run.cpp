@@ -189,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::istringstream console_in(console);
         DiscardBuffer discard;
         std::ostream console_out(&discard);
-        const int status = run_corvane(console_in, console_out);
+        const int status = run_corvane(console_in, console_out, console_out);
         // A run ends complete (1), with its report, or by an error stop (0),
         // without one: never a failure reported as success, never the reverse.
         const bool report_written = std::filesystem::exists("result_admix.txt");

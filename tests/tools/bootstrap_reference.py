@@ -15,10 +15,14 @@ exact_estimate.py (plain loops over every pair of populations and haplotypes,
 zero weights included); the draws use the plain walk over the running totals.
 
   bootstrap_reference.py DATA_FILE --molecular y --replicates 3 --seed 2024 \
-      --out DIR [--trace]
+      --out DIR [--trace] [--table]
 
 --trace prints every random number, the haplotype it selects and the
 resampled counts, so that a case can be checked by hand line by line.
+
+--table prints the results table of the command line (parent, mY and, with
+replicates, boot_mean, boot_sd and the 2.5 % and 97.5 % quantiles of the
+replicate values, type 7 like R's default, interpolated in double precision).
 """
 import argparse
 import math
@@ -116,9 +120,9 @@ def estimate(d, freq, log):
     if not ok:
         return "C"
     exact.add_time_to_admix_event(d["P"], PP, d["T"], d["mu"])
-    M, v, equation_lines = exact.equations(d["P"], PP, H)
+    M, v, equation_lines, sizes = exact.equations(d["P"], PP, H)
     log.extend(equation_lines)
-    x = exact.solve(d["P"], M, v)
+    x = exact.solve(d["P"], M, v, sizes)
     return "D" if x is None else x
 
 
@@ -257,6 +261,16 @@ def run(data_path, molecular, replicates, seed):
             boot_lines.append("%d\t" % r + "".join("mY%d\t%s\t" % (p + 1, fmt(y[p])) for p in range(P)))
         files["bootstrap.txt"] = boot_lines
         means, sds = mean_sd(rows, P)
+        # A stored value of 2^128 or more is beyond the largest float: infinite.
+        if any(abs(v) >= 2 ** 128 for v in means + sds):
+            msgs = ["Error: the bootstrap means or standard deviations are not finite numbers: the replicates' "
+                    "proportions are so large that their spread went beyond the largest single-precision value, "
+                    "3.40282e+38",
+                    "Corvane2_0 cannot estimate admixture proportions in this case"]
+            log += ["-----"] + msgs
+            out += msgs
+            files.update({"log_file_admix.txt": log, "stdout": out, "status": ["0"]})
+            return files, trace
     result = ["-----", "Admixture proportions:"]
     for p in range(P):
         result.append("Contribution of parental population %d: mY%d = %s" % (p + 1, p + 1, fmt(x[p])))
@@ -270,7 +284,32 @@ def run(data_path, molecular, replicates, seed):
     files["log_file_admix.txt"] = log
     files["stdout"] = out
     files["status"] = ["1"]
+    run.table = results_table(x, rows, means, sds) if rows else results_table(x, [], None, None)
     return files, trace
+
+
+def quantile_type7(values, p):
+    """R's default quantile: linear interpolation between order statistics, in
+    double precision (Python floats), from the exact single-precision values."""
+    xs = sorted(float(v) for v in values)
+    h = (len(xs) - 1) * p
+    low = math.floor(h)
+    if low + 1 >= len(xs):
+        return xs[-1]
+    return xs[low] + (h - low) * (xs[low + 1] - xs[low])
+
+
+def results_table(x, rows, means, sds):
+    P = len(x)
+    lines = ["parent\tmY" + ("\tboot_mean\tboot_sd\tq2.5\tq97.5" if rows else "")]
+    for p in range(P):
+        line = "%d\t%s" % (p + 1, fmt(x[p]))
+        if rows:
+            column = [row[p] for row in rows]
+            line += "\t%s\t%s\t%s\t%s" % (fmt(means[p]), fmt(sds[p]), fmt(quantile_type7(column, 0.025)),
+                                           fmt(quantile_type7(column, 0.975)))
+        lines.append(line)
+    return lines
 
 
 def main():
@@ -282,10 +321,13 @@ def main():
     ap.add_argument("--seed", type=exact.parse_int, default=None)
     ap.add_argument("--out")
     ap.add_argument("--trace", action="store_true")
+    ap.add_argument("--table", action="store_true")
     args = ap.parse_args()
     files, trace = run(args.data, args.molecular, args.replicates, args.seed)
     if args.trace:
         print("\n".join(trace))
+    if args.table:
+        print("\n".join(run.table))
     if args.out:
         os.makedirs(args.out, exist_ok=True)
         for name, lines in files.items():

@@ -169,19 +169,28 @@ def sum_products(pairs):
     return s
 
 
+def magnitude(pairs):
+    return sum((abs(a * b) for a, b in pairs), Fraction(0))
+
+
 def equations(P, PT, H):
     r = P - 1
     M = [[Fraction(0)] * P for _ in range(P)]
+    sizes = [[Fraction(0)] * P for _ in range(P)]
     v = [Fraction(0)] * P
     col = lambda j: [PT[i][j] for i in range(P)]
     for j in range(r):
         for k in range(r):
             if k == j:
+                sizes[j][j] = (magnitude(zip(col(j), col(j))) + magnitude(zip(col(r), col(r))) +
+                               2 * magnitude(zip(col(r), col(j))))
                 S1 = sum_products(zip(col(j), col(j)))
                 S2 = sum_products(zip(col(r), col(r)))
                 S3 = sum_products(zip(col(r), col(j)))
                 M[j][j] = st(ev(S1 + ev(S2 - ev(2 * S3))))
             else:
+                sizes[j][k] = (magnitude(zip(col(r), col(r))) + magnitude(zip(col(j), col(k))) +
+                               magnitude(zip(col(j), col(r))) + magnitude(zip(col(r), col(k))))
                 A = sum_products(zip(col(r), col(r)))
                 B = sum_products(zip(col(j), col(k)))
                 C = sum_products(zip(col(j), col(r)))
@@ -196,22 +205,30 @@ def equations(P, PT, H):
     for j in range(r):
         terms = "+".join("%smu%d" % (fmt(M[j][k]), k + 1) for k in range(r))
         lines.append(terms + "=" + fmt(v[j]))
-    return M, v, lines
+    return M, v, lines, sizes
 
 
-def solve(P, M, v):
+def solve(P, M, v, sizes=None):
+    """The elimination; with the magnitudes of the coefficients' terms, a pivot
+    no larger than (3 + k) * 2^-24 times its carried magnitude counts as zero."""
     n = P - 1
     a = [row[:] for row in M]
     b = v[:]
+    size = [row[:] for row in sizes] if sizes else None
     x = [Fraction(0)] * P
     for k in range(n):
         if a[k][k] == 0:
+            return None
+        if size and abs(a[k][k]) <= (3 + k) * Fraction(1, 2 ** 24) * size[k][k]:
             return None
         for i in range(k + 1, n):
             m = ev(a[i][k] / a[k][k])
             for c in range(n):
                 a[i][c] = st(ev(a[i][c] - ev(m * a[k][c])))
             b[i] = st(ev(b[i] - ev(m * b[k])))
+            if size:
+                for c in range(n):
+                    size[i][c] += abs(m) * size[k][c]
     for i in range(n - 1, -1, -1):
         tt = Fraction(0)
         for c in range(i + 1, n):
@@ -253,9 +270,9 @@ def main():
     report = None
     if ok:
         add_time_to_admix_event(P, PT, T, mu)
-        M, v, eq_lines = equations(P, PT, H)
+        M, v, eq_lines, sizes = equations(P, PT, H)
         log += eq_lines
-        x = solve(P, M, v)
+        x = solve(P, M, v, sizes)
         if x is not None:
             report = ["-----", "Admixture proportions:"]
             report += ["Contribution of parental population %d: mY%d = %s" % (i + 1, i + 1, fmt(x[i]))

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "COEF_ADMIX.h"
+#include "bootstrap_summary.h"
 #include "console_input.h"
 #include "number_format.h"
 #include "run_driver.h"
@@ -463,6 +465,21 @@ TEST_F(Possible, SampleSizesMustAllowEveryReplicate)
                 << situation.situation << ": \"" << part << "\" missing from " << c.error_message();
         c.de_allocate_space();
     }
+}
+
+// The quantiles of the command line's table, type 7: h = (n - 1) p between the
+// order statistics x[floor(h)] and x[floor(h) + 1].
+TEST(Quantiles, InterpolateBetweenTheNeighbouringOrderStatistics)
+{
+    // Unsorted on purpose. Sorted: 1, 2, 4, 8. p = 0.025: h = 0.075, 1 + 0.075 x 1.
+    // p = 0.975: h = 2.925, 4 + 0.925 x 4 = 7.7. p = 0.5: h = 1.5, 2 + 0.5 x 2 = 3.
+    const std::vector<double> values = {8, 1, 4, 2};
+    EXPECT_DOUBLE_EQ(quantile_type7(values, 0.025), 1.075);
+    EXPECT_DOUBLE_EQ(quantile_type7(values, 0.975), 7.7);
+    EXPECT_DOUBLE_EQ(quantile_type7(values, 0.5), 3.0);
+    EXPECT_DOUBLE_EQ(quantile_type7(values, 1.0), 8.0);
+    EXPECT_DOUBLE_EQ(quantile_type7({-0.5}, 0.025), -0.5);
+    EXPECT_TRUE(std::isnan(quantile_type7({}, 0.5)));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,328 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "COEF_ADMIX.h"
+#include "bootstrap_summary.h"
+#include "build_info.h"
+#include "dialogue.h"
+#include "number_format.h"
+#include "output_folder.h"
+#include "quoted_text.h"
+#include "run_driver.h"
+#include "run_record.h"
+#include "whole_number.h"
+
+namespace {
+
+constexpr int exit_complete = 0;
+constexpr int exit_error_stop = 1;
+constexpr int exit_usage = 2;
+const char* const record_name = "run_record.json";
+
+struct Options {
+    std::string data_file;
+    bool no_divergence = false;
+    int replicates = 0;
+    std::uint32_t seed = 1;
+    std::string output_folder;
+    bool quiet = false;
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A whole number as the console reads one (sign, automatic base detection),
+// but the whole option value must be the number.
+ScannedWholeNumber whole_option(const std::string& option, const std::string& text)
+{
+    ScannedWholeNumber number;
+    bool whole = false;
+    if (scan_whole_text(text, number, whole) != WholeNumberScan::ok || !whole)
+        throw UsageError(option + " needs a whole number of at most 32 bits, not " + quoted(text));
+    return number;
+}
+
+int replicates_option(const std::string& text)
+{
+    int value = 0;
+    if (!whole_number_to_int(whole_option("--bootstrap", text), value) || value < 0)
+        throw UsageError("--bootstrap needs a number of replicates from 0 to 2147483647, not " + quoted(text));
+    return value;
+}
+
+std::uint32_t seed_option(const std::string& text)
+{
+    std::uint32_t value = 0;
+    if (!whole_number_to_uint32(whole_option("--seed", text), value))
+        throw UsageError("--seed needs a whole number of at most 32 bits, not " + quoted(text));
+    return value;
+}
+
+const char* const help_footer = R"(
+The data file is read as at the console; the files are those of a console run
+with the same answers: DIR/result_admix.txt (the report), DIR/log_file_admix.txt
+(the log), DIR/bootstrap.txt (one line per replicate), and DIR/run_record.json
+(what produced them: version, command line, data file checksum, answers, times,
+exit status, estimates).
+
+Standard output: a tab-separated table with a header line, one line per
+parental population: parent, mY and, with a bootstrap, boot_mean, boot_sd and
+q2.5, q97.5, the 2.5 % and 97.5 % quantiles of that parent's replicate values,
+computed like R's default quantile (type 7: linear interpolation between order
+statistics). Report the estimate mY with its SD or its quantile interval.
+
+Standard error: bootstrap progress, warnings and error messages.
+
+Exit status: 0 complete, 1 an error stop (no report written), 2 a usage error.)";
+
+// The command line's side of the dialogue: every question is answered from the
+// options, the dialogue's own text goes nowhere, messages and warnings go to
+// standard error, and progress is drawn there.
+class OptionsDialogue : public Dialogue {
+public:
+    OptionsDialogue(const Options& options, std::ostream& err, bool err_is_terminal)
+        : _options(options), _err(err), _terminal(err_is_terminal), _nowhere(nullptr)
+    {
+    }
+
+    bool data_file_name(std::string& name) override
+    {
+        name = _options.data_file;
+        return true;
+    }
+    bool divergence_answer(char& answer) override
+    {
+        answer = _options.no_divergence ? 'n' : 'y';
+        return true;
+    }
+    bool bootstrap_answer(char& answer) override
+    {
+        answer = _options.replicates > 0 ? 'y' : 'n';
+        return true;
+    }
+    bool replicate_count(int& count) override
+    {
+        count = _options.replicates;
+        return true;
+    }
+    bool seed(std::uint32_t& seed) override
+    {
+        seed = _options.seed;
+        return true;
+    }
+    void closing() override {}
+
+    std::ostream& dialogue_text() override { return _nowhere; }
+    std::ostream& messages() override { return _err; }
+    std::ostream& warnings() override { return _err; }
+
+    // On a terminal one line redrawn in place; otherwise a plain line at each
+    // quarter of the replicates, so that a log of a batch stays short.
+    void replicate_starting(int replicate, int replicates) override
+    {
+        if (_options.quiet)
+            return;
+        const int done = replicate - 1;
+        if (_terminal)
+            _err << "\rbootstrap: " << done << "/" << replicates << " replicates" << std::flush;
+        else if (done > 0 && quarter(done, replicates) > quarter(done - 1, replicates))
+            _err << "bootstrap: " << done << " of " << replicates << " replicates done" << std::endl;
+    }
+    void replicates_done(int replicates) override
+    {
+        if (_options.quiet)
+            return;
+        if (_terminal)
+            _err << "\rbootstrap: " << replicates << "/" << replicates << " replicates" << std::endl;
+        else
+            _err << "bootstrap: " << replicates << " of " << replicates << " replicates done" << std::endl;
+    }
+    void draw_found_no_copy(int random_number) override
+    {
+        _err << "random_number: " << random_number << std::endl;
+        _err << "Problem ! Should never be the case !" << std::endl;
+    }
+
+private:
+    static long long quarter(long long done, long long replicates) { return 4 * done / replicates; }
+
+    const Options& _options;
+    std::ostream& _err;
+    bool _terminal;
+    std::ostream _nowhere;
+};
+
+std::vector<ParentResult> results_of(const RunOutcome& outcome)
+{
+    std::vector<ParentResult> rows;
+    for (std::size_t p = 0; p < outcome.estimates.size(); ++p) {
+        ParentResult row;
+        row.parent = static_cast<int>(p + 1);
+        row.estimate = outcome.estimates[p];
+        if (outcome.replicates > 0) {
+            std::vector<double> values;
+            for (const auto& replicate : outcome.replicate_estimates)
+                values.push_back(replicate[p]);
+            row.bootstrap_mean = outcome.bootstrap_means[p];
+            row.bootstrap_sd = outcome.bootstrap_sds[p];
+            row.quantile_2_5 = quantile_type7(values, 0.025);
+            row.quantile_97_5 = quantile_type7(values, 0.975);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+template <class Value>
+std::string cell(const std::optional<Value>& value)
+{
+    return value ? format_real(*value) : "NA";
+}
+
+// The columns depend on the options only, so that scripts can rely on them: a
+// bootstrap asked for but impossible shows NA in its columns.
+void write_table(std::ostream& out, const std::vector<ParentResult>& rows, bool bootstrap_asked)
+{
+    out << "parent\tmY";
+    if (bootstrap_asked)
+        out << "\tboot_mean\tboot_sd\tq2.5\tq97.5";
+    out << "\n";
+    for (const ParentResult& row : rows) {
+        out << row.parent << "\t" << format_real(row.estimate);
+        if (bootstrap_asked)
+            out << "\t" << cell(row.bootstrap_mean) << "\t" << cell(row.bootstrap_sd) << "\t"
+                << cell(row.quantile_2_5) << "\t" << cell(row.quantile_97_5);
+        out << "\n";
+    }
+    out << std::flush;
+}
+
+Options parse_options(const std::vector<std::string>& arguments, std::ostream& out, bool& finished)
+{
+    Options options;
+    std::string replicates_text;
+    std::string seed_text;
+    CLI::App app("Estimates the admixture proportions mY of a hybrid population from a data file of haplotype "
+                 "counts and distances.",
+                 "corvane");
+    app.add_flag("-n,--no-divergence", options.no_divergence,
+                 "distances 1 between different haplotypes and 0 to themselves, instead of the file's");
+    app.add_option("-b,--bootstrap", replicates_text, "bootstrap replicates (default 0: none)")->type_name("N");
+    app.add_option("-s,--seed", seed_text,
+                   "seed of the random number generator, read as the console reads it (default 1)")
+        ->type_name("S");
+    app.add_option("-o,--output-dir", options.output_folder,
+                   "folder for the files, created if missing (default: the current folder)")
+        ->type_name("DIR");
+    app.add_flag("-q,--quiet", options.quiet, "no progress on standard error");
+    app.set_version_flag("--version", version_line("corvane"), "the program's version and commit");
+    app.add_option("DATA_FILE", options.data_file, "the data file")->required()->type_name("");
+    app.footer(help_footer);
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        out << app.help();
+        finished = true;
+        return options;
+    } catch (const CLI::CallForVersion&) {
+        out << version_line("corvane") << "\n";
+        finished = true;
+        return options;
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(error.what());
+    }
+    if (!replicates_text.empty())
+        options.replicates = replicates_option(replicates_text);
+    if (!seed_text.empty())
+        options.seed = seed_option(seed_text);
+    return options;
+}
+
+// Creates the output folder when missing; the message of an error stop when it
+// cannot be.
+std::string prepare_output_folder(const std::string& folder)
+{
+    if (folder.empty())
+        return "";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder))
+        return error_line("the output folder " + quoted(folder) + " could not be created" +
+                          (error ? ": " + error.message() : ": a file of that name exists"));
+    return "";
+}
+
+std::string without_last_newline(std::string text)
+{
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+int run_command_line(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                     bool err_is_terminal)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const std::string started = utc_now_iso8601();
+    Options options;
+    try {
+        bool finished = false;
+        options = parse_options({arguments.begin() + 1, arguments.end()}, out, finished);
+        if (finished)
+            return exit_complete;
+    } catch (const UsageError& error) {
+        err << error_line(error.what()) << "Run \"corvane --help\" for the options." << std::endl;
+        return exit_usage;
+    }
+    const std::string folder_problem = prepare_output_folder(options.output_folder);
+    if (!folder_problem.empty()) {
+        err << folder_problem << std::flush;
+        return exit_error_stop;
+    }
+
+    OptionsDialogue dialogue(options, err, err_is_terminal);
+    RunSettings settings;
+    settings.output_folder = options.output_folder;
+    settings.guarded_files = {record_name};
+    std::vector<ParentResult> results;
+    settings.before_release = [&](const RunOutcome& outcome) {
+        results = results_of(outcome);
+        RunRecord record;
+        record.command_line = arguments;
+        std::error_code ignored;
+        record.working_folder = std::filesystem::current_path(ignored).string();
+        record.data_file = options.data_file;
+        record.divergence = !options.no_divergence;
+        record.replicates = options.replicates;
+        record.seed = options.seed;
+        OutputFolder shown(options.output_folder);
+        record.output_folder = shown.shown_name();
+        record.started_utc = started;
+        record.duration_seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        record.exit_status = outcome.status == 1 ? exit_complete : exit_error_stop;
+        record.error_message = without_last_newline(outcome.error_message);
+        record.bootstrap_refusal = without_last_newline(outcome.bootstrap_refusal);
+        record.replicates_summarised = outcome.replicates;
+        record.results = results;
+        const std::string path = shown.path_of(record_name);
+        if (!write_run_record(path, record))
+            err << "Warning: the run record " << quoted(path) << " could not be written" << std::endl;
+    };
+    const RunOutcome outcome = run_estimate(dialogue, settings);
+    if (outcome.status != 1)
+        return exit_error_stop;
+    write_table(out, results, options.replicates > 0);
+    return exit_complete;
+}

@@ -1,0 +1,56 @@
+#ifndef CORVANE_RUN_RECORD_H
+#define CORVANE_RUN_RECORD_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One line of the results table: a parental population's estimate and, after
+// a bootstrap, the summary of its replicate values.
+struct ParentResult {
+    int parent = 0;  // 1..P, as in mY1..mYP
+    float estimate = 0;
+    std::optional<float> bootstrap_mean;
+    std::optional<float> bootstrap_sd;
+    std::optional<double> quantile_2_5;
+    std::optional<double> quantile_97_5;
+};
+
+// What a command-line run records about itself, so that a result can be traced
+// to its data, answers and program.
+struct RunRecord {
+    std::vector<std::string> command_line;
+    std::string working_folder;
+    std::string data_file;
+    bool divergence = true;
+    int replicates = 0;
+    std::uint32_t seed = 1;
+    std::string resample = "copies";
+    std::string output_folder;
+    std::string started_utc;  // ISO 8601
+    double duration_seconds = 0;
+    int exit_status = 0;
+    std::string error_message;  // the message lines of an error stop
+    std::string bootstrap_refusal;
+    int replicates_summarised = 0;
+    std::vector<ParentResult> results;
+};
+
+// The SHA-256 of a file's bytes in hexadecimal and its size; nothing when it
+// cannot be read.
+struct FileDigest {
+    std::uint64_t size = 0;
+    std::string sha256;
+};
+std::optional<FileDigest> digest_of_file(const std::string& path);
+
+// Writes the record as JSON to `path`, through a temporary file renamed into
+// place, so that a record on disk is always whole. False when it could not be
+// written.
+bool write_run_record(const std::string& path, const RunRecord& record);
+
+// The current time in UTC, ISO 8601 to the second ("2026-12-07T11:02:03Z").
+std::string utc_now_iso8601();
+
+#endif

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# The command line against the console dialogue: for each set of answers the
+# program runs once at the console (answers piped in, in folder A) and once from
+# the command line (options, files written to folder B with -o); the files left
+# behind must be byte for byte the same, and the exit statuses must map 1 -> 0
+# (complete) and 0 -> 1 (error stop). Then the run record's fields, usage errors
+# (status 2) and the refusal to write a record into a folder held by another run.
+#
+#   against_dialogue.sh PROGRAM
+set -u
+program=$(readlink -f "$1")
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cases=$root/tests/e2e/cases
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# compare NAME DATA_FILE ANSWERS CONSOLE_STATUS -- OPTIONS...
+compare() {
+    local name=$1 data=$2 answers=$3 console_status=$4
+    shift 5
+    local a=$work/$name/console b=$work/$name/command_line
+    mkdir -p "$a" "$work/$name/data"
+    cp "$data" "$a/" && cp "$data" "$work/$name/data/"
+    (cd "$a" && printf "$answers" | "$program" > /dev/null 2>&1; echo $? > "$work/$name/console_status")
+    (cd "$work/$name/data" && "$program" "$@" -q -o "$b" "$(basename "$data")" > "$work/$name/table" \
+        2> "$work/$name/stderr"; echo $? > "$work/$name/command_line_status")
+    [ "$(cat "$work/$name/console_status")" = "$console_status" ] ||
+        fail "$name: the console run ended with $(cat "$work/$name/console_status")"
+    local expected_status=$((1 - console_status))
+    [ "$(cat "$work/$name/command_line_status")" = "$expected_status" ] ||
+        fail "$name: the command line ended with $(cat "$work/$name/command_line_status"), not $expected_status"
+    for file in log_file_admix.txt result_admix.txt bootstrap.txt; do
+        if [ -e "$a/$file" ] || [ -e "$b/$file" ]; then
+            cmp -s "$a/$file" "$b/$file" || fail "$name: $file differs between the console and the command line"
+        fi
+    done
+    [ -e "$b/run_record.json" ] || fail "$name: no run record"
+}
+
+compare kept_distances "$root/examples/example.txt" 'example.txt\ny\nn\nx\n' 1 -- 
+compare replaced_distances_bootstrap "$root/examples/four_loci_three_parents.txt" \
+    'four_loci_three_parents.txt\nn\ny\n25\n0x10\nq\n' 1 -- -n -b 25 -s 0x10
+compare negative_seed "$cases/bootstrap_three_replicates_worked_by_hand/given/two_loci.txt" \
+    'two_loci.txt\ny\ny\n12\n-1\nq\n' 1 -- -b 12 -s -1
+compare identical_parents "$cases/identical_parents_stop_keeps_an_earlier_report/given/identical.txt" \
+    'identical.txt\ny\nn\nx\n' 0 -- 
+compare bootstrap_impossible "$cases/bootstrap_impossible_sample_size_above_counts/given/size_above_counts.txt" \
+    'size_above_counts.txt\ny\ny\n3\nq\n' 1 -- -b 3
+
+# A bootstrap that cannot be run keeps the table's columns, filled with NA.
+grep -q -P '^1\t\S+\tNA\tNA\tNA\tNA$' "$work/bootstrap_impossible/table" ||
+    fail "bootstrap_impossible: the table does not show NA in the bootstrap columns"
+
+# The run record: what produced the files.
+record_check() {  # RECORD DATA_FILE PYTHON_CONDITION...
+    python3 - "$@" <<'PY' || fail "run record $1: $(cat "$work/record_problem" 2>/dev/null)"
+import hashlib, json, os, sys, subprocess
+record = json.load(open(sys.argv[1]))
+data = sys.argv[2]
+checksum = subprocess.run(["sha256sum", data], capture_output=True, text=True).stdout.split()[0]
+problems = []
+if record["data_file"]["sha256"] != checksum:
+    problems.append("sha256 %s, sha256sum %s" % (record["data_file"]["sha256"], checksum))
+if record["data_file"]["size"] != os.path.getsize(data):
+    problems.append("size")
+for condition in sys.argv[3:]:
+    if not eval(condition):
+        problems.append(condition)
+for key in ("version", "commit", "command_line", "started", "duration_seconds", "answers", "results"):
+    if key not in record:
+        problems.append("no " + key)
+if problems:
+    print("; ".join(problems))
+    sys.exit(1)
+PY
+}
+record_check "$work/replaced_distances_bootstrap/command_line/run_record.json" \
+    "$work/replaced_distances_bootstrap/data/four_loci_three_parents.txt" \
+    'record["exit_status"] == 0' 'record["error"] is None' \
+    'record["answers"] == {"divergence": False, "replicates": 25, "seed": 16, "resample": "copies"}' \
+    'len(record["results"]) == 3 and record["bootstrap"]["replicates"] == 25' \
+    'record["command_line"][1:] == ["-n", "-b", "25", "-s", "0x10", "-q", "-o", sys.argv[1].rsplit("/", 1)[0], "four_loci_three_parents.txt"]'
+record_check "$work/identical_parents/command_line/run_record.json" \
+    "$work/identical_parents/data/identical.txt" \
+    'record["exit_status"] == 1' 'record["error"].startswith("Error: 2 parental populations with mean coal.times = 0")' \
+    'record["results"] == []'
+
+# Usage errors: status 2, a hint to --help, nothing written.
+mkdir -p "$work/usage" && cd "$work/usage" || exit 1
+for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" ""; do
+    # shellcheck disable=SC2086
+    "$program" $arguments --quiet > /dev/null 2> stderr
+    status=$?
+    [ "$status" = 2 ] || fail "usage \"$arguments --quiet\": status $status, not 2"
+    grep -q -- '--help' stderr || fail "usage \"$arguments\": no hint to --help"
+done
+[ -z "$(ls -A | grep -v '^stderr$')" ] || fail "usage errors wrote files: $(ls -A)"
+
+# A folder held by another run: status 1, and its record is not touched.
+mkdir -p "$work/held" && cd "$work/held" && cp "$root/examples/example.txt" . || exit 1
+echo '{"earlier": true}' > run_record.json
+: > log_file_admix.txt
+flock log_file_admix.txt sleep 30 &
+holder=$!
+while flock -n log_file_admix.txt true; do sleep 0.05; done  # until the holder has it
+"$program" -q example.txt > /dev/null 2> held_stderr
+echo $? > held_status
+kill "$holder" 2> /dev/null
+wait "$holder" 2> /dev/null
+[ "$(cat held_status 2>/dev/null)" = 1 ] || fail "a held folder: status $(cat held_status 2>/dev/null), not 1"
+grep -q "another run is writing its files" held_stderr || fail "a held folder: no message naming the other run"
+[ "$(cat run_record.json)" = '{"earlier": true}' ] || fail "a held folder: the other run's record was overwritten"
+
+if [ "$failures" -gt 0 ]; then
+    exit 1
+fi
+echo "the command line matches the console dialogue"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# One end-to-end case of corvane-prepare: runs the real program in a fresh
+# temporary folder holding a copy of tests/prepare/inputs/, then checks its exit
+# status, a line of its standard error, the files it wrote (byte for byte) and,
+# when asked, the report of corvane run on the data file it wrote.
+#
+#   run_case.sh PREPARE CORVANE NAME
+#
+# NAME is a row of cases.tsv, whose tab-separated fields after the name are:
+# STATUS     the expected exit status
+# ARGUMENTS  the command line after the program's name (shell words)
+# MESSAGE    a line that standard error must hold, or "-"
+# FILES      "written=expected ..." pairs, expected under tests/prepare/expected/, or "-"
+# ESTIMATE   the expected result_admix.txt of `corvane` on data.txt, or "-"
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+prepare=$(readlink -f "$1")
+corvane=$(readlink -f "$2")
+row=$(awk -F '\t' -v name="$3" '$1 == name' "$here/cases.tsv")
+[ -n "$row" ] || { echo "no case $3 in cases.tsv"; exit 99; }
+IFS=$'\t' read -r _ status arguments message files estimate <<< "$row"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -R "$here/inputs/." "$work/"
+cd "$work" || exit 99
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+eval "set -- $arguments"
+"$prepare" "$@" > stdout.txt 2> stderr.txt
+actual=$?
+[ "$actual" = "$status" ] || fail "exit status $actual, expected $status"
+if [ "$message" != - ] && ! grep -q -x -F -- "$message" stderr.txt; then
+    fail "standard error lacks the line: $message"
+fi
+if [ "$files" != - ]; then
+    for pair in $files; do
+        written=${pair%%=*} expected=$here/expected/${pair#*=}
+        if [ ! -f "$written" ]; then
+            fail "$written was not written"
+        elif ! cmp -s "$expected" "$written"; then
+            fail "$written differs from ${pair#*=}:"
+            diff -u "$expected" "$written" | head -n 30
+        fi
+    done
+fi
+if [ "$estimate" != - ]; then
+    printf 'data.txt\ny\nn\nx\n' | "$corvane" > corvane.txt 2>&1
+    # corvane ends a complete run with status 1.
+    [ $? = 1 ] || fail "corvane did not complete a run on data.txt"
+    cmp -s "$here/expected/$estimate" result_admix.txt || { fail "result_admix.txt differs from $estimate:"; diff -u "$here/expected/$estimate" result_admix.txt; }
+fi
+if [ "$failures" -gt 0 ]; then
+    echo "standard error was:"; cat stderr.txt
+    exit 1
+fi
