@@ -164,14 +164,14 @@ PairSums::PairSums(int populations, int most_haplotypes)
       _copies(populations),
       _present(populations),
       _weighted(static_cast<std::size_t>(populations) * most_haplotypes),
-      _gathered(2 * static_cast<std::size_t>(most_haplotypes))
+      _gathered(3 * static_cast<std::size_t>(most_haplotypes)),
+      _most_terms(static_cast<std::size_t>(most_haplotypes) * (most_haplotypes + 1) / 2)
 {
     for (std::vector<int>& present : _present)
         present.reserve(most_haplotypes);
     _merged.reserve(most_haplotypes);
-    const std::size_t most_terms = static_cast<std::size_t>(most_haplotypes) * (most_haplotypes + 1) / 2;
-    _products.reset(new double[most_terms * chains_at_once]);
-    _weights.reset(new double[most_terms * chains_at_once]);
+    _products.reset(new double[_most_terms * chains_at_once]);
+    _weights.reset(new double[_most_terms * chains_at_once]);
     _chains.reserve(static_cast<std::size_t>(populations) * (populations + 1) / 2);
 }
 
@@ -180,7 +180,7 @@ long double PairSums::working_bytes(long double populations, long double most_ha
     const long double pairs = populations * (populations + 1) / 2;
     return populations * (8 + 24 + 4 * most_haplotypes)  // copies, present lists
            + 8 * populations * most_haplotypes           // weighted table
-           + 20 * most_haplotypes                        // merged list, its counts
+           + 28 * most_haplotypes                        // merged list, its counts and distances
            + pairs * sizeof(Chain)
            + chains_at_once * most_haplotypes * (most_haplotypes + 1) / 2 * 16;  // term tables
 }
@@ -308,13 +308,19 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
 // copy of either population adds a zero weight, which leaves both sums exactly
 // as they are (distances are finite, as the reader stores them, and the sums
 // never hold -0), so the chains visit these alone.
-const std::vector<int>& PairSums::merged_present(const Chain& chain)
+const std::vector<int>& PairSums::merged_present(const LocusPairData& locus, const Chain& chain)
 {
     if (chain.p == chain.q)
         return _present[chain.p];
-    _merged.clear();
-    std::set_union(_present[chain.p].begin(), _present[chain.p].end(), _present[chain.q].begin(),
-                   _present[chain.q].end(), std::back_inserter(_merged));
+    const int* cp = locus.counts[chain.p];
+    const int* cq = locus.counts[chain.q];
+    _merged.resize(static_cast<std::size_t>(locus.haplotypes));
+    std::size_t m = 0;
+    for (int x = 0; x < locus.haplotypes; ++x) {
+        _merged[m] = x;
+        m += (cp[x] | cq[x]) != 0 ? 1 : 0;
+    }
+    _merged.resize(m);
     return _merged;
 }
 
@@ -325,7 +331,7 @@ void PairSums::extended_chains(const LocusPairData& locus, float* tot, float* co
     for (const Chain& chain : _chains) {
         const int* cp = locus.counts[chain.p];
         const int* cq = locus.counts[chain.q];
-        const std::vector<int>& merged = merged_present(chain);
+        const std::vector<int>& merged = merged_present(locus, chain);
         float& t = tot[chain.cell];
         float& c = count[chain.cell];
         for (std::size_t a = 0; a < merged.size(); ++a)
@@ -340,41 +346,49 @@ void PairSums::extended_chains(const LocusPairData& locus, float* tot, float* co
 
 // The products distance x weight of the chain's terms, in the order of the
 // haplotype pairs (x, y), x <= y, over the haplotypes present in p or q, into
-// slot `slot` of the interleaved term tables (the weights too unless
-// `products_only`); returns how many. The weights, at most 2^29, and the
-// products are exact in double. A zero weight is kept: its step changes nothing.
+// `product` (and the weights into `weight` unless `products_only`); returns how
+// many. The weights, at most 2^29, and the products are exact in double. A zero
+// weight is kept: its step changes nothing.
 template <bool products_only>
-std::size_t PairSums::collect_terms(const LocusPairData& locus, const Chain& chain, int slot)
+std::size_t PairSums::collect_terms(const LocusPairData& locus, const Chain& chain, double* product, double* weight)
 {
     const int* cp = locus.counts[chain.p];
     const int* cq = locus.counts[chain.q];
     const bool same = chain.p == chain.q;
-    const std::vector<int>& merged = merged_present(chain);
+    const std::vector<int>& merged = merged_present(locus, chain);
     const std::size_t m = merged.size();
     double* cpm = _gathered.data();
     double* cqm = cpm + m;
+    double* row_m = cqm + m;
     for (std::size_t b = 0; b < m; ++b) {
         cpm[b] = cp[merged[b]];
         cqm[b] = cq[merged[b]];
     }
+    // Within one population a pair (x, y) counts c_x c_y once; between two,
+    // c_p[x] c_q[y] + c_q[x] c_p[y].
     const double between = same ? 0.0 : 1.0;
-    double* product = &_products[slot];
-    double* weight = &_weights[slot];
     std::size_t i = 0;
     for (std::size_t a = 0; a < m; ++a) {
         const float* row = locus.distance[merged[a]];
         const double same_haplotype =
             same ? static_cast<double>(same_haplotype_pairs(cp[merged[a]])) : cpm[a] * cqm[a];
-        product[i * chains_at_once] = static_cast<double>(row[merged[a]]) * same_haplotype;
+        product[i] = static_cast<double>(row[merged[a]]) * same_haplotype;
         if (!products_only)
-            weight[i * chains_at_once] = same_haplotype;
+            weight[i] = same_haplotype;
         ++i;
-        for (std::size_t b = a + 1; b < m; ++b, ++i) {
-            const double w = cpm[a] * cqm[b] + between * (cqm[a] * cpm[b]);
-            product[i * chains_at_once] = static_cast<double>(row[merged[b]]) * w;
+        for (std::size_t b = a + 1; b < m; ++b)
+            row_m[b] = row[merged[b]];
+        const double cpa = cpm[a];
+        const double cqa = between * cqm[a];
+        double* out = product + i - (a + 1);
+        double* out_weight = weight + i - (a + 1);
+        for (std::size_t b = a + 1; b < m; ++b) {
+            const double w = cpa * cqm[b] + cqa * cpm[b];
+            out[b] = static_cast<double>(row_m[b]) * w;
             if (!products_only)
-                weight[i * chains_at_once] = w;
+                out_weight[b] = w;
         }
+        i += m - (a + 1);
     }
     return i;
 }
@@ -382,31 +396,33 @@ std::size_t PairSums::collect_terms(const LocusPairData& locus, const Chain& cha
 // Advances every chain of a group by one step: sum + product in double, each
 // redone in extended precision where the double sum is halfway between two
 // floats or, unless every term is 0 or a normal float not below 0 (then the sums
-// only grow, and stay 0 or normal), outside the normal float range.
+// only grow, and stay 0 or normal), outside the normal float range. Chain g's
+// products lie at products[g * stride + step].
 template <bool sums_stay_normal>
-inline void chain_steps(float* sums, const double* products)
+inline void chain_steps(float* sums, const double* products, std::size_t stride)
 {
     double next[chains_at_once_steps];
     bool redo = false;
     for (int g = 0; g < chains_at_once_steps; ++g) {
-        next[g] = static_cast<double>(sums[g]) + products[g];
+        next[g] = static_cast<double>(sums[g]) + products[g * stride];
         redo |= sums_stay_normal ? halfway(next[g]) : halfway_or_outside_float_range(next[g]);
     }
     if (redo) {
         for (int g = 0; g < chains_at_once_steps; ++g)
-            sums[g] = double_chain_step(sums[g], products[g]);
+            sums[g] = double_chain_step(sums[g], products[g * stride]);
         return;
     }
     for (int g = 0; g < chains_at_once_steps; ++g)
         sums[g] = static_cast<float>(next[g]);
 }
 
-// All the steps of a group of chains whose sums stay normal, products
-// [step * chains_at_once + chain]. Portable: one step of the group at a time.
-void run_normal_chains_portable(float* sums, const double* products, std::size_t steps)
+// All the steps of a group of chains whose sums stay normal. Portable: one step
+// of the group at a time.
+[[maybe_unused]] void run_normal_chains_portable(float* sums, const double* products, std::size_t stride,
+                                                 std::size_t steps)
 {
     for (std::size_t i = 0; i < steps; ++i)
-        chain_steps<true>(sums, products + i * chains_at_once_steps);
+        chain_steps<true>(sums, products + i, stride);
 }
 
 #if defined(__SSE2__)
@@ -414,7 +430,7 @@ void run_normal_chains_portable(float* sums, const double* products, std::size_t
 // part of every x86-64): a step adds the products, looks for a sum halfway
 // between two floats in the low 32 bits of each double, and rounds each sum to
 // single precision and back. A step with a halfway sum is redone lane by lane.
-void run_normal_chains(float* sums, const double* products, std::size_t steps)
+void run_normal_chains(float* sums, const double* products, std::size_t stride, std::size_t steps)
 {
     const __m128i low_bits = _mm_set1_epi64x(0x1FFFFFFF);
     const __m128i half = _mm_set1_epi64x(0x10000000);
@@ -424,31 +440,31 @@ void run_normal_chains(float* sums, const double* products, std::size_t steps)
     __m128d s1 = _mm_cvtps_pd(_mm_movehl_ps(first, first));
     __m128d s2 = _mm_cvtps_pd(second);
     __m128d s3 = _mm_cvtps_pd(_mm_movehl_ps(second, second));
+    const auto is_half = [&](__m128d v) {
+        return _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(v), low_bits), half);
+    };
     for (std::size_t i = 0; i < steps; ++i) {
-        const double* p = products + i * chains_at_once_steps;
-        const __m128d n0 = _mm_add_pd(s0, _mm_loadu_pd(p));
-        const __m128d n1 = _mm_add_pd(s1, _mm_loadu_pd(p + 2));
-        const __m128d n2 = _mm_add_pd(s2, _mm_loadu_pd(p + 4));
-        const __m128d n3 = _mm_add_pd(s3, _mm_loadu_pd(p + 6));
-        const auto is_half = [&](__m128d v) {
-            return _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(v), low_bits), half);
-        };
+        const double* p = products + i;
+        const auto pair = [p, stride](int g) { return _mm_set_pd(p[(g + 1) * stride], p[g * stride]); };
+        const __m128d n0 = _mm_add_pd(s0, pair(0));
+        const __m128d n1 = _mm_add_pd(s1, pair(2));
+        const __m128d n2 = _mm_add_pd(s2, pair(4));
+        const __m128d n3 = _mm_add_pd(s3, pair(6));
         const __m128i any = _mm_or_si128(_mm_or_si128(is_half(n0), is_half(n1)), _mm_or_si128(is_half(n2), is_half(n3)));
         // Dwords 0 and 2 are the low halves of the doubles (the high halves,
         // masked to 0, always compare equal).
         if ((_mm_movemask_ps(_mm_castsi128_ps(any)) & 5) != 0) {
-            alignas(16) double old[chains_at_once_steps];
-            _mm_store_pd(old, s0);
-            _mm_store_pd(old + 2, s1);
-            _mm_store_pd(old + 4, s2);
-            _mm_store_pd(old + 6, s3);
-            alignas(16) double next[chains_at_once_steps];
+            alignas(16) double sum[chains_at_once_steps];
+            _mm_store_pd(sum, s0);
+            _mm_store_pd(sum + 2, s1);
+            _mm_store_pd(sum + 4, s2);
+            _mm_store_pd(sum + 6, s3);
             for (int g = 0; g < chains_at_once_steps; ++g)
-                next[g] = double_chain_step(static_cast<float>(old[g]), p[g]);
-            s0 = _mm_load_pd(next);
-            s1 = _mm_load_pd(next + 2);
-            s2 = _mm_load_pd(next + 4);
-            s3 = _mm_load_pd(next + 6);
+                sum[g] = double_chain_step(static_cast<float>(sum[g]), p[g * stride]);
+            s0 = _mm_load_pd(sum);
+            s1 = _mm_load_pd(sum + 2);
+            s2 = _mm_load_pd(sum + 4);
+            s3 = _mm_load_pd(sum + 6);
             continue;
         }
         s0 = _mm_cvtps_pd(_mm_cvtpd_ps(n0));
@@ -460,9 +476,9 @@ void run_normal_chains(float* sums, const double* products, std::size_t steps)
     _mm_storeu_ps(sums + 4, _mm_movelh_ps(_mm_cvtpd_ps(s2), _mm_cvtpd_ps(s3)));
 }
 #else
-void run_normal_chains(float* sums, const double* products, std::size_t steps)
+void run_normal_chains(float* sums, const double* products, std::size_t stride, std::size_t steps)
 {
-    run_normal_chains_portable(sums, products, steps);
+    run_normal_chains_portable(sums, products, stride, steps);
 }
 #endif
 
@@ -474,6 +490,7 @@ void run_normal_chains(float* sums, const double* products, std::size_t steps)
 // holds exactly, so the count is the number of pairs.
 void PairSums::double_chains(const LocusPairData& locus, float* tot, float* count)
 {
+    const std::size_t stride = _most_terms;
     for (std::size_t first = 0; first < _chains.size(); first += chains_at_once) {
         const std::size_t group = std::min<std::size_t>(chains_at_once, _chains.size() - first);
         bool counts_exact = true;
@@ -482,26 +499,28 @@ void PairSums::double_chains(const LocusPairData& locus, float* tot, float* coun
         std::size_t terms[chains_at_once] = {};
         std::size_t longest = 0;
         for (std::size_t g = 0; g < group; ++g) {
+            double* product = &_products[g * stride];
+            double* weight = &_weights[g * stride];
             const Chain& chain = _chains[first + g];
-            terms[g] = counts_exact ? collect_terms<true>(locus, chain, static_cast<int>(g))
-                                    : collect_terms<false>(locus, chain, static_cast<int>(g));
+            terms[g] = counts_exact ? collect_terms<true>(locus, chain, product, weight)
+                                    : collect_terms<false>(locus, chain, product, weight);
             longest = std::max(longest, terms[g]);
         }
-        for (std::size_t g = 0; g < chains_at_once; ++g)
-            for (std::size_t i = g < group ? terms[g] : 0; i < longest; ++i) {
-                _products[i * chains_at_once + g] = 0;
-                if (!counts_exact)
-                    _weights[i * chains_at_once + g] = 0;
-            }
+        for (std::size_t g = 0; g < chains_at_once; ++g) {
+            const std::size_t from = g < group ? terms[g] : 0;
+            std::fill(&_products[g * stride] + from, &_products[g * stride] + longest, 0.0);
+            if (!counts_exact)
+                std::fill(&_weights[g * stride] + from, &_weights[g * stride] + longest, 0.0);
+        }
         float t[chains_at_once] = {};
         float c[chains_at_once] = {};
         if (locus.distances_normal)
-            run_normal_chains(t, _products.get(), longest);
+            run_normal_chains(t, _products.get(), stride, longest);
         else
             for (std::size_t i = 0; i < longest; ++i)
-                chain_steps<false>(t, &_products[i * chains_at_once]);
+                chain_steps<false>(t, &_products[i], stride);
         if (!counts_exact)
-            run_normal_chains(c, _weights.get(), longest);
+            run_normal_chains(c, _weights.get(), stride, longest);
         for (std::size_t g = 0; g < group; ++g) {
             const Chain& chain = _chains[first + g];
             tot[chain.cell] = t[g];

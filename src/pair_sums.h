@@ -93,21 +93,22 @@ private:
     void plain(const LocusPairData& locus, float* tot, float* count);
     static void mirror(int populations, float* tot, float* count);
     void closed_form(const LocusPairData& locus, float* tot, float* count);
-    const std::vector<int>& merged_present(const Chain& chain);
+    const std::vector<int>& merged_present(const LocusPairData& locus, const Chain& chain);
     void extended_chains(const LocusPairData& locus, float* tot, float* count);
     template <bool products_only>
-    std::size_t collect_terms(const LocusPairData& locus, const Chain& chain, int slot);
+    std::size_t collect_terms(const LocusPairData& locus, const Chain& chain, double* product, double* weight);
     void double_chains(const LocusPairData& locus, float* tot, float* count);
 
     int _populations;
     std::vector<double> _copies;               // N_p, the copies of each population
     std::vector<std::vector<int>> _present;    // per population, the haplotypes it holds
     std::vector<double> _weighted;             // [q][x]: (D c_q)[x]
-    std::vector<double> _gathered;             // the counts of p and q on the merged list
+    std::vector<double> _gathered;             // counts of p and q, distances, on the merged list
+    std::size_t _most_terms;                   // n(n+1)/2 for the most haplotypes
     std::vector<Chain> _chains;                // the population pairs left to the chains
     std::vector<int> _merged;                  // haplotypes present in p or q
-    // The chains in hand, interleaved [term * chains_at_once + chain]: the
-    // products distance x weight and the weights.
+    // The chains in hand, [chain * _most_terms + term]: the products
+    // distance x weight and the weights.
     std::unique_ptr<double[]> _products;
     std::unique_ptr<double[]> _weights;
 };
