@@ -31,14 +31,16 @@ std::string format_real(double value)
 TextLine& TextLine::operator<<(long long value)
 {
     char text[24];
-    _text.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    _text.append(text, static_cast<std::size_t>(end - text));
     return *this;
 }
 
 TextLine& TextLine::real(double value)
 {
     char text[longest_real_text];
-    _text.append(text, format_real_to(text, value));
+    const char* end = format_real_to(text, value);
+    _text.append(text, static_cast<std::size_t>(end - text));
     return *this;
 }
 

@@ -96,21 +96,26 @@ inline float double_chain_step(float sum, double product)
 constexpr std::int64_t largest_double_chain_count = 16384;
 constexpr int chains_at_once_steps = 8;  // 2^14: weights 2 x 2^14 x 2^14 = 2^29
 
-// sums[x] += row[x] * scale for x below n, in double (exact here: whole numbers
-// below 2^53), two at a time in SSE2 registers on x86-64.
-void add_scaled_row(double* sums, const float* row, double scale, int n)
+// The sum of row[y] * copies[y] for y below n, in double (exact here: whole
+// numbers below 2^53, so in any order), two terms at a time in SSE2 registers
+// on x86-64.
+double row_dot(const float* row, const double* copies, int n)
 {
-    int x = 0;
+    int y = 0;
+    double sum = 0;
 #if defined(__SSE2__)
-    const __m128d factor = _mm_set1_pd(scale);
-    for (; x + 2 <= n; x += 2) {
-        const __m128 two = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x)));
-        const __m128d pair = _mm_cvtps_pd(two);
-        _mm_storeu_pd(sums + x, _mm_add_pd(_mm_loadu_pd(sums + x), _mm_mul_pd(pair, factor)));
+    __m128d sums = _mm_setzero_pd();
+    for (; y + 2 <= n; y += 2) {
+        const __m128 two = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + y)));
+        sums = _mm_add_pd(sums, _mm_mul_pd(_mm_cvtps_pd(two), _mm_loadu_pd(copies + y)));
     }
+    alignas(16) double halves[2];
+    _mm_store_pd(halves, sums);
+    sum = halves[0] + halves[1];
 #endif
-    for (; x < n; ++x)
-        sums[x] += static_cast<double>(row[x]) * scale;
+    for (; y < n; ++y)
+        sum += static_cast<double>(row[y]) * copies[y];
+    return sum;
 }
 
 }  // namespace
@@ -273,10 +278,11 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
         if (bound < 0 || _copies[q] > two_to_24)
             continue;
         double* weighted = &_weighted[static_cast<std::size_t>(q) * n];
-        const int* cq = locus.counts[q];
-        std::fill(weighted, weighted + n, 0.0);
-        for (int y : _present[q])
-            add_scaled_row(weighted, locus.distance[y], cq[y], n);
+        double* copies = _gathered.data();
+        for (int y = 0; y < n; ++y)
+            copies[y] = locus.counts[q][y];
+        for (int x = 0; x < n; ++x)
+            weighted[x] = row_dot(locus.distance[x], copies, n);
     }
     for (int p = 0; p < P1; ++p) {
         const int* cp = locus.counts[p];
