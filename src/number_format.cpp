@@ -30,24 +30,22 @@ std::string format_real(double value)
 
 TextLine& TextLine::operator<<(long long value)
 {
-    char text[24];
-    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
-    _text.append(text, static_cast<std::size_t>(end - text));
+    char* first = room(24);
+    _size += static_cast<std::size_t>(std::to_chars(first, first + 24, value).ptr - first);
     return *this;
 }
 
 TextLine& TextLine::real(double value)
 {
-    char text[longest_real_text];
-    const char* end = format_real_to(text, value);
-    _text.append(text, static_cast<std::size_t>(end - text));
+    char* first = room(longest_real_text);
+    _size += static_cast<std::size_t>(format_real_to(first, value) - first);
     return *this;
 }
 
 void TextLine::end(std::ostream& out)
 {
-    _text += '\n';
-    out.write(_text.data(), static_cast<std::streamsize>(_text.size()));
+    *this << '\n';
+    out.write(_buffer.data(), static_cast<std::streamsize>(_size));
     out.flush();
-    _text.clear();
+    _size = 0;
 }

@@ -22,21 +22,9 @@ char* format_real_to(char* first, double value);
 // file in one write, so that the file still holds every finished line.
 class TextLine {
 public:
-    TextLine& operator<<(const char* text)
-    {
-        _text += text;
-        return *this;
-    }
-    TextLine& operator<<(const std::string& text)
-    {
-        _text += text;
-        return *this;
-    }
-    TextLine& operator<<(char ch)
-    {
-        _text += ch;
-        return *this;
-    }
+    TextLine& operator<<(const char* text) { return append(text, std::char_traits<char>::length(text)); }
+    TextLine& operator<<(const std::string& text) { return append(text.data(), text.size()); }
+    TextLine& operator<<(char ch) { return append(&ch, 1); }
     TextLine& operator<<(int value) { return *this << static_cast<long long>(value); }
     TextLine& operator<<(long long value);
     TextLine& real(double value);
@@ -44,7 +32,22 @@ public:
     void end(std::ostream& out);
 
 private:
-    std::string _text;
+    // Room for `more` characters after the text, which is `_size` long.
+    char* room(std::size_t more)
+    {
+        if (_buffer.size() < _size + more)
+            _buffer.resize(2 * (_size + more));
+        return &_buffer[_size];
+    }
+    TextLine& append(const char* text, std::size_t length)
+    {
+        std::char_traits<char>::copy(room(length), text, length);
+        _size += length;
+        return *this;
+    }
+
+    std::string _buffer;
+    std::size_t _size = 0;
 };
 
 #endif

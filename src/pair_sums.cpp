@@ -118,6 +118,27 @@ double row_dot(const float* row, const double* copies, int n)
     return sum;
 }
 
+// The same in single precision, four terms at a time in SSE registers, when the
+// largest distance times the copies is at most 2^24: every product, every
+// partial sum and the result are then whole numbers from 0 to 2^24, which a
+// float holds exactly.
+double row_dot_in_float(const float* row, const float* copies, int n)
+{
+    int y = 0;
+    float sum = 0;
+#if defined(__SSE2__)
+    __m128 sums = _mm_setzero_ps();
+    for (; y + 4 <= n; y += 4)
+        sums = _mm_add_ps(sums, _mm_mul_ps(_mm_loadu_ps(row + y), _mm_loadu_ps(copies + y)));
+    alignas(16) float quarters[4];
+    _mm_store_ps(quarters, sums);
+    sum = (quarters[0] + quarters[1]) + (quarters[2] + quarters[3]);
+#endif
+    for (; y < n; ++y)
+        sum += row[y] * copies[y];
+    return sum;
+}
+
 }  // namespace
 
 bool distances_normal(const float* const* distance, int haplotypes)
@@ -170,6 +191,7 @@ PairSums::PairSums(int populations, int most_haplotypes)
       _present(populations),
       _weighted(static_cast<std::size_t>(populations) * most_haplotypes),
       _gathered(3 * static_cast<std::size_t>(most_haplotypes)),
+      _float_copies(static_cast<std::size_t>(most_haplotypes)),
       _most_terms(static_cast<std::size_t>(most_haplotypes) * (most_haplotypes + 1) / 2)
 {
     for (std::vector<int>& present : _present)
@@ -185,7 +207,7 @@ long double PairSums::working_bytes(long double populations, long double most_ha
     const long double pairs = populations * (populations + 1) / 2;
     return populations * (8 + 24 + 4 * most_haplotypes)  // copies, present lists
            + 8 * populations * most_haplotypes           // weighted table
-           + 28 * most_haplotypes                        // merged list, its counts and distances
+           + 32 * most_haplotypes                        // merged list, its counts and distances
            + pairs * sizeof(Chain)
            + chains_at_once * most_haplotypes * (most_haplotypes + 1) / 2 * 16;  // term tables
 }
@@ -278,6 +300,14 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
         if (bound < 0 || _copies[q] > two_to_24)
             continue;
         double* weighted = &_weighted[static_cast<std::size_t>(q) * n];
+        if (bound * _copies[q] <= two_to_24) {
+            float* copies = _float_copies.data();
+            for (int y = 0; y < n; ++y)
+                copies[y] = static_cast<float>(locus.counts[q][y]);
+            for (int x = 0; x < n; ++x)
+                weighted[x] = row_dot_in_float(locus.distance[x], copies, n);
+            continue;
+        }
         double* copies = _gathered.data();
         for (int y = 0; y < n; ++y)
             copies[y] = locus.counts[q][y];

@@ -104,6 +104,7 @@ private:
     std::vector<std::vector<int>> _present;    // per population, the haplotypes it holds
     std::vector<double> _weighted;             // [q][x]: (D c_q)[x]
     std::vector<double> _gathered;             // counts of p and q, distances, on the merged list
+    std::vector<float> _float_copies;          // the counts of one population, as floats
     std::size_t _most_terms;                   // n(n+1)/2 for the most haplotypes
     std::vector<Chain> _chains;                // the population pairs left to the chains
     std::vector<int> _merged;                  // haplotypes present in p or q
