@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <sstream>
+
 #include "console_input.h"
+#include "log_writer.h"
 #include "number_format.h"
 #include "pair_sums.h"
 #include "dialogue.h"
@@ -88,6 +91,17 @@ public:
     int de_allocate_space_for_bootstrap(int nb_boot);
     int de_allocate_space();
 
+    // From now on the log lines of each bootstrap replicate are written by a
+    // thread of their own while the next replicate is computed (not when the
+    // plain arithmetic is forced). finish_log_lines() writes what is left and
+    // ends that thread; until then nothing but the engine may use log_file.
+    // compute_mean_sd_bootstrap and the release of the bootstrap storage finish
+    // too.
+    void write_log_in_background();
+    void finish_log_lines();
+    // False once a write of the log has failed (of the lines written so far).
+    bool log_written() const;
+
     // Checks beyond the estimator's own arithmetic. Each returns 1 when the data
     // allow the step and 0 otherwise, with the reason in error_message().
     int check_observed_pair_counts();
@@ -118,7 +132,7 @@ private:
     int read_whole_data_file(const std::string& name, std::string& contents);
     int refuse_bootstrap(const std::string& problem);
     void write_data_echo();
-    void write_count_rows(int** counts, int locus);
+    void write_count_rows(std::ostream& out, int** counts, int locus);
     void write_coal_times_log();
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
@@ -129,6 +143,13 @@ private:
     std::unique_ptr<Dialogue> _own_dialogue;
     Dialogue* _dialogue;
     OutputFolder* _outputs = nullptr;
+    // Where the log lines of the engine's blocks go: log_file, or the lines of
+    // the replicate in hand while a background writer writes the earlier ones.
+    std::ostream& log() { return *_log; }
+    std::ostream* _log = &log_file;
+    std::ostringstream _replicate_lines;
+    std::unique_ptr<BackgroundLineWriter> _log_writer;
+
     std::string _error_message;
     std::string _data_file_name;
     TextLine _line;                                // the log line being built

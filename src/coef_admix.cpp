@@ -405,6 +405,7 @@ Coef_Admixture::Coef_Admixture(Dialogue& dialogue, OutputFolder& outputs) : _dia
 
 Coef_Admixture::~Coef_Admixture()
 {
+    finish_log_lines();
     log_file.close();
 }
 
@@ -774,7 +775,7 @@ void Coef_Admixture::write_data_echo()
     log_file << "Read from data file:" << std::endl;
     for (int i = 0; i < _nb_loci; ++i) {
         (_line << "Locus " << i << ":").end(log_file);
-        write_count_rows(_freq_haplotypes[i], i);
+        write_count_rows(log_file, _freq_haplotypes[i], i);
         log_file << "Distance matrix between haplotypes:" << std::endl;
         for (int j = 0; j < _num_alleles_loci[i]; ++j) {
             for (int k = 0; k <= j; ++k)
@@ -786,13 +787,13 @@ void Coef_Admixture::write_data_echo()
 
 // One line per population: "Population p: " and the counts of the locus, each
 // followed by a blank.
-void Coef_Admixture::write_count_rows(int** counts, int locus)
+void Coef_Admixture::write_count_rows(std::ostream& out, int** counts, int locus)
 {
     for (int p = 0; p <= _nb_parent_pops; ++p) {
         _line << "Population " << p << ": ";
         for (int h = 0; h < _num_alleles_loci[locus]; ++h)
             _line << counts[p][h] << ' ';
-        _line.end(log_file);
+        _line.end(out);
     }
 }
 
@@ -903,16 +904,17 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
 
 void Coef_Admixture::write_coal_times_log()
 {
+    std::ostream& out = log();
     const int n = _nb_parent_pops;
     const int populations = n + 1;
-    log_file << "-----" << std::endl;
+    out << "-----" << std::endl;
     _line << "Time to admix event: ";
-    _line.real(_time_to_admix_event).end(log_file);
+    _line.real(_time_to_admix_event).end(out);
     for (int k = 0; k < n; ++k) {
         _line << "Hybrid-parental " << k << ": Tot_diff:";
         _line.real(_tot_diff[k + 1]) << " Count_diff:";
         _line.real(_count_diff[k + 1]) << " Times:";
-        _line.real(_hybrid_parental_coal_times[k]).end(log_file);
+        _line.real(_hybrid_parental_coal_times[k]).end(out);
     }
     for (int i = 0; i < n; ++i)
         for (int j = 0; j <= i; ++j) {
@@ -920,7 +922,7 @@ void Coef_Admixture::write_coal_times_log()
             _line << "Parentals " << j << "," << i << ": Tot_diff:";
             _line.real(_tot_diff[cell]) << " Count_diff:";
             _line.real(_count_diff[cell]) << " Times:";
-            _line.real(_parental_coal_times[i][j]).end(log_file);
+            _line.real(_parental_coal_times[i][j]).end(out);
         }
 }
 
@@ -1020,8 +1022,9 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
         v[j] = static_cast<float>((Q2 - Q4) + (Q1 - Q3));
     }
 
-    log_file << "-----" << std::endl;
-    log_file << "Linear equations of admixture coefficients !" << std::endl;
+    std::ostream& out = log();
+    out << "-----" << std::endl;
+    out << "Linear equations of admixture coefficients !" << std::endl;
     for (int j = 0; j < r; ++j) {
         for (int k = 0; k < r; ++k) {
             _line.real(M[j][k]) << "mu" << k + 1;
@@ -1029,7 +1032,7 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
                 _line << '+';
         }
         _line << '=';
-        _line.real(v[j]).end(log_file);
+        _line.real(v[j]).end(out);
     }
 }
 
@@ -1406,8 +1409,38 @@ int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
     return num_correct_allele;
 }
 
+void Coef_Admixture::write_log_in_background()
+{
+    if (plain_arithmetic_forced() || _log_writer)
+        return;
+    _log_writer = std::make_unique<BackgroundLineWriter>(log_file);
+    _log = &_replicate_lines;
+}
+
+void Coef_Admixture::finish_log_lines()
+{
+    if (!_log_writer)
+        return;
+    _log_writer->hand_over(_replicate_lines.str());
+    _replicate_lines.str(std::string());
+    _log_writer->finish();
+    _log_writer.reset();
+    _log = &log_file;
+}
+
+bool Coef_Admixture::log_written() const
+{
+    return _log_writer ? !_log_writer->failed() : static_cast<bool>(log_file);
+}
+
 int Coef_Admixture::bootstrap_pops()
 {
+    // The previous replicate's lines are finished: they are written while this
+    // one is computed.
+    if (_log_writer) {
+        _log_writer->hand_over(_replicate_lines.str());
+        _replicate_lines.str(std::string());
+    }
     for (int i = 0; i < _nb_loci; ++i)
         for (int j = 0; j <= _nb_parent_pops; ++j)
             std::fill(_freq_hap_boot[i][j], _freq_hap_boot[i][j] + _num_alleles_loci[i], 0);
@@ -1425,17 +1458,19 @@ int Coef_Admixture::bootstrap_pops()
                 ++_freq_hap_boot[i][j][draw_haplotype(i, j, n)];
         }
     }
-    log_file << "-----" << std::endl;
-    log_file << "Bootstrapped frequencies:" << std::endl;
+    std::ostream& out = log();
+    out << "-----" << std::endl;
+    out << "Bootstrapped frequencies:" << std::endl;
     for (int i = 0; i < _nb_loci; ++i) {
-        (_line << "Locus " << i << ":").end(log_file);
-        write_count_rows(_freq_hap_boot[i], i);
+        (_line << "Locus " << i << ":").end(out);
+        write_count_rows(out, _freq_hap_boot[i], i);
     }
     return 1;
 }
 
 void Coef_Admixture::compute_mean_sd_bootstrap()
 {
+    finish_log_lines();
     const int B = _nb_bootstrap;
     const int P = _nb_parent_pops;
     if (B == 1) {
@@ -1464,6 +1499,7 @@ void Coef_Admixture::compute_mean_sd_bootstrap()
 
 int Coef_Admixture::de_allocate_space_for_bootstrap(int)
 {
+    finish_log_lines();
     delete[] _freq_hap_boot;
     _freq_hap_boot = nullptr;
     _boot_count_rows.reset();

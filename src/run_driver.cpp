@@ -203,6 +203,7 @@ private:
     int run_replicates()
     {
         const int N = c._nb_bootstrap;
+        c.write_log_in_background();
         for (int i = 1; i <= N; ++i) {
             _dialogue.replicate_starting(i, N);
             c.bootstrap_pops();
@@ -217,7 +218,7 @@ private:
             // later after the last one.
             if (!_bootstrap_file)
                 return error_stop(bootstrap_not_written());
-            if (!c.log_file)
+            if (!c.log_written())
                 return error_stop(log_not_written());
         }
         _dialogue.replicates_done(N);
@@ -275,6 +276,7 @@ private:
     // it was.
     int error_stop(const std::string& messages)
     {
+        c.finish_log_lines();
         _outcome.error_message = messages;
         if (c.log_file.is_open()) {
             c.log_file << "-----" << std::endl;
