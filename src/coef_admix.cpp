@@ -377,6 +377,20 @@ std::string megabytes_text(long double bytes)
     return text.str();
 }
 
+// Gives an array or a table back, leaving nothing to release twice.
+template <class T>
+void release(T*& array)
+{
+    delete[] array;
+    array = nullptr;
+}
+
+template <class T>
+void release(std::vector<T>& table)
+{
+    std::vector<T>().swap(table);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -498,25 +512,18 @@ int Coef_Admixture::allocate_space(const std::vector<int>& haplotypes_per_locus)
 int Coef_Admixture::de_allocate_space()
 {
     const int P = _nb_parent_pops;
-    delete[] _num_alleles_loci;
-    _num_alleles_loci = nullptr;
-    delete[] _dist_haplotypes;
-    _dist_haplotypes = nullptr;
-    delete[] _sample_sizes;
-    _sample_sizes = nullptr;
-    delete[] _freq_haplotypes;
-    _freq_haplotypes = nullptr;
+    release(_num_alleles_loci);
+    release(_dist_haplotypes);
+    release(_sample_sizes);
+    release(_freq_haplotypes);
     _sample_size_block.reset();
     _distance_rows.reset();
     _distance_block.reset();
     _count_rows.reset();
     _count_block.reset();
-    delete[] _hybrid_parental_coal_times;
-    _hybrid_parental_coal_times = nullptr;
-    delete[] _left_hand_side_vector;
-    _left_hand_side_vector = nullptr;
-    delete[] _admixture_coefficients;
-    _admixture_coefficients = nullptr;
+    release(_hybrid_parental_coal_times);
+    release(_left_hand_side_vector);
+    release(_admixture_coefficients);
     for (float*** matrix : {&_parental_coal_times, &_right_hand_side_matrix}) {
         if (!*matrix)
             continue;
@@ -525,12 +532,12 @@ int Coef_Admixture::de_allocate_space()
         delete[] *matrix;
         *matrix = nullptr;
     }
-    std::vector<float>().swap(_tot_diff);
-    std::vector<float>().swap(_count_diff);
-    std::vector<long double>().swap(_coefficient_magnitudes);
+    release(_tot_diff);
+    release(_count_diff);
+    release(_coefficient_magnitudes);
     _pair_sums.reset();
-    std::vector<double>().swap(_whole_distance_bound);
-    std::vector<char>().swap(_distances_normal);
+    release(_whole_distance_bound);
+    release(_distances_normal);
     return 1;
 }
 
@@ -1500,19 +1507,15 @@ void Coef_Admixture::compute_mean_sd_bootstrap()
 int Coef_Admixture::de_allocate_space_for_bootstrap(int)
 {
     finish_log_lines();
-    delete[] _freq_hap_boot;
-    _freq_hap_boot = nullptr;
+    release(_freq_hap_boot);
     _boot_count_rows.reset();
     _boot_count_block.reset();
-    delete[] _admix_coef_mean_boot;
-    _admix_coef_mean_boot = nullptr;
-    delete[] _admix_coef_sd_boot;
-    _admix_coef_sd_boot = nullptr;
-    delete[] _admixture_coef_boot;
-    _admixture_coef_boot = nullptr;
+    release(_admix_coef_mean_boot);
+    release(_admix_coef_sd_boot);
+    release(_admixture_coef_boot);
     _replicate_block.reset();
-    std::vector<SampleDraws>().swap(_sample_draws);
-    std::vector<std::int64_t>().swap(_running_total_block);
-    std::vector<std::int16_t>().swap(_draw_table_block);
+    release(_sample_draws);
+    release(_running_total_block);
+    release(_draw_table_block);
     return 1;
 }

@@ -130,8 +130,20 @@ def estimate(d, freq, log):
 # The bootstrap
 
 
+def random_below(gen, n):
+    """One generator output mod n up to 32767 copies; from 32768 on, the
+    outputs of two (three above 2^30 copies) draws, first one highest, as one
+    number mod n."""
+    if n <= 32767:
+        return gen.next() % n
+    number = gen.next() * 32768 + gen.next()
+    if n > 1 << 30:
+        number = number * 32768 + gen.next()
+    return number % n
+
+
 def draw(gen, counts, n, trace):
-    r = gen.next() % n
+    r = random_below(gen, n)
     numbers = [r]
     if r == 0 and counts[0] > 0:
         h = 0
@@ -140,7 +152,7 @@ def draw(gen, counts, n, trace):
         h = next(h for h, c in enumerate(counts) if c > 0)
     else:
         while r == 0:
-            r = gen.next() % n
+            r = random_below(gen, n)
             numbers.append(r)
         running = 0
         h = 0
