@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iterator>
 #include <limits>
 #include <new>
@@ -1420,7 +1421,11 @@ void Coef_Admixture::write_log_in_background()
 {
     if (plain_arithmetic_forced() || _log_writer)
         return;
-    _log_writer = std::make_unique<BackgroundLineWriter>(log_file);
+    try {
+        _log_writer = std::make_unique<BackgroundLineWriter>(log_file);
+    } catch (const std::exception&) {
+        return;  // no thread to be had: the engine writes every line itself
+    }
     _log = &_replicate_lines;
 }
 
