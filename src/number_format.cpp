@@ -31,6 +31,17 @@ std::string format_real(double value)
 TextLine& TextLine::operator<<(long long value)
 {
     char* first = room(24);
+    // Counts below 1000, the most common, digit by digit; the rest by to_chars.
+    if (value >= 0 && value < 1000) {
+        char* digit = first;
+        if (value >= 100)
+            *digit++ = static_cast<char>('0' + value / 100);
+        if (value >= 10)
+            *digit++ = static_cast<char>('0' + value / 10 % 10);
+        *digit++ = static_cast<char>('0' + value % 10);
+        _size += static_cast<std::size_t>(digit - first);
+        return *this;
+    }
     _size += static_cast<std::size_t>(std::to_chars(first, first + 24, value).ptr - first);
     return *this;
 }

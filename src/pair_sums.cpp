@@ -190,7 +190,7 @@ PairSums::PairSums(int populations, int most_haplotypes)
       _copies(populations),
       _present(populations),
       _weighted(static_cast<std::size_t>(populations) * most_haplotypes),
-      _gathered(3 * static_cast<std::size_t>(most_haplotypes)),
+      _gathered(2 * static_cast<std::size_t>(most_haplotypes)),
       _float_copies(static_cast<std::size_t>(most_haplotypes)),
       _most_terms(static_cast<std::size_t>(most_haplotypes) * (most_haplotypes + 1) / 2)
 {
@@ -395,7 +395,6 @@ std::size_t PairSums::collect_terms(const LocusPairData& locus, const Chain& cha
     const std::size_t m = merged.size();
     double* cpm = _gathered.data();
     double* cqm = cpm + m;
-    double* row_m = cqm + m;
     for (std::size_t b = 0; b < m; ++b) {
         cpm[b] = cp[merged[b]];
         cqm[b] = cq[merged[b]];
@@ -406,21 +405,33 @@ std::size_t PairSums::collect_terms(const LocusPairData& locus, const Chain& cha
     std::size_t i = 0;
     for (std::size_t a = 0; a < m; ++a) {
         const float* row = locus.distance[merged[a]];
-        const double same_haplotype =
-            same ? static_cast<double>(same_haplotype_pairs(cp[merged[a]])) : cpm[a] * cqm[a];
+        // c(c-1)/2 is exact in double for these counts (at most 2^14), so the
+        // rounding half up of same_haplotype_pairs leaves it as it is.
+        const double same_haplotype = same ? cpm[a] * (cpm[a] - 1) / 2 : cpm[a] * cqm[a];
         product[i] = static_cast<double>(row[merged[a]]) * same_haplotype;
         if (!products_only)
             weight[i] = same_haplotype;
         ++i;
-        for (std::size_t b = a + 1; b < m; ++b)
-            row_m[b] = row[merged[b]];
         const double cpa = cpm[a];
         const double cqa = between * cqm[a];
         double* out = product + i - (a + 1);
         double* out_weight = weight + i - (a + 1);
-        for (std::size_t b = a + 1; b < m; ++b) {
+        std::size_t b = a + 1;
+#if defined(__SSE2__)
+        const __m128d copies_pa = _mm_set1_pd(cpa);
+        const __m128d copies_qa = _mm_set1_pd(cqa);
+        for (; b + 2 <= m; b += 2) {
+            const __m128d w = _mm_add_pd(_mm_mul_pd(copies_pa, _mm_loadu_pd(cqm + b)),
+                                         _mm_mul_pd(copies_qa, _mm_loadu_pd(cpm + b)));
+            const __m128d d = _mm_set_pd(row[merged[b + 1]], row[merged[b]]);
+            _mm_storeu_pd(out + b, _mm_mul_pd(d, w));
+            if (!products_only)
+                _mm_storeu_pd(out_weight + b, w);
+        }
+#endif
+        for (; b < m; ++b) {
             const double w = cpa * cqm[b] + cqa * cpm[b];
-            out[b] = static_cast<double>(row_m[b]) * w;
+            out[b] = static_cast<double>(row[merged[b]]) * w;
             if (!products_only)
                 out_weight[b] = w;
         }
