@@ -23,6 +23,10 @@ old_commit=${4:-87f7a9f}
 rounds=${BENCH_ROUNDS:-3}
 root=$(cd "$(dirname "$0")/.." && pwd)
 seed=12345
+if [ ! -x /usr/bin/time ]; then
+    echo "make bench measures CPU time and peak memory with GNU time: apt-get install time" >&2
+    exit 1
+fi
 
 old_build=$scratch/old-$old_commit
 if [ ! -x "$old_build/build/corvane" ]; then
