@@ -159,6 +159,8 @@ bool octal_differs_from_decimal(const std::string& token, int octal_value)
 // puts values on the diagonal) or a negative one.
 void note_doubtful_distance(DataFileFindings& findings, int locus, int j, int k, float distance)
 {
+    if ((j != k || distance == 0.0f) && !(distance < 0.0f))
+        return;  // nothing to note: no text to build for the many distances that are fine
     const std::string at = "at locus " + std::to_string(locus) + " ";
     if (j == k && distance != 0.0f)
         findings.add("haplotypes have a distance to themselves other than 0",
