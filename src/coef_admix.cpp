@@ -1,6 +1,7 @@
 #include "COEF_ADMIX.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <limits>
 #include <new>
 #include <sstream>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -191,6 +193,20 @@ void note_sizes_that_differ_from_counts(DataFileFindings& findings, int locus, i
     }
 }
 
+// A decimal token's value rounded to the nearest float. from_chars and strtof
+// both round correctly, so they agree; from_chars is the faster, and strtof
+// serves what from_chars leaves (a leading '+', a magnitude beyond the floats
+// or below them, which strtof makes infinite or zero).
+float decimal_to_float(const std::string& token)
+{
+    float value = 0;
+    const char* end = token.data() + token.size();
+    const auto [stop, problem] = std::from_chars(token.data(), end, value);
+    if (problem == std::errc() && stop == end)
+        return value;
+    return std::strtof(token.c_str(), nullptr);
+}
+
 // Reads the data file's tokens into typed values. On the first problem it keeps
 // one message that names the file, the value that was expected and the token
 // found, and every later read fails.
@@ -215,7 +231,7 @@ public:
             return false;
         if (!is_decimal_number(_token))
             return fail("expected " + what() + " (a decimal number), found " + quoted(_token));
-        float value = std::strtof(_token.c_str(), nullptr);
+        float value = decimal_to_float(_token);
         // A magnitude beyond the largest float is stored as the largest float.
         if (std::isinf(value))
             value = std::copysign(std::numeric_limits<float>::max(), value);
