@@ -1,6 +1,7 @@
 #include "run_prepare.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <new>
 
@@ -75,17 +76,65 @@ std::vector<std::string> key_header(const Options& o, const dataset::DataSet& da
             "hybrid: " + data.populations[0] + "; parents: " + parents};
 }
 
-// Writes one output file whole, or removes what was begun and says why.
+// Writes one output file beside its final name; nothing is in place until both
+// files are whole (see write_outputs). A failure removes what was begun.
 template <typename Write>
-void write_file(const std::string& path, const char* what, Write write)
+std::string write_beside(const std::string& path, const char* what, Write write)
 {
-    std::ofstream out(path);
+    const std::string partial = path + ".partial";
+    std::ofstream out(partial);
     if (out)
         write(out);
     out.close();
     if (!out) {
-        std::remove(path.c_str());
+        std::remove(partial.c_str());
         throw DataError("the " + std::string(what) + " " + quoted(path) + " could not be written");
+    }
+    return partial;
+}
+
+// An output file that would replace one of the inputs would lose data the user
+// has nowhere else; refused before anything is read.
+void refuse_outputs_that_are_inputs(const Options& o)
+{
+    std::vector<std::string> inputs = o.fasta;
+    inputs.insert(inputs.end(), o.arlequin.begin(), o.arlequin.end());
+    for (const std::string* single : {&o.genepop, &o.table, &o.vcf, &o.regions, &o.populations, &o.repeat_length})
+        if (!single->empty())
+            inputs.push_back(*single);
+    for (const std::string* output : {&o.output, &o.key}) {
+        std::error_code missing;
+        for (const std::string& input : inputs)
+            if (std::filesystem::equivalent(*output, input, missing))
+                throw UsageError("the output file " + quoted(*output) + " is the input file " + quoted(input) +
+                                 ", which it would overwrite; choose another name");
+    }
+    std::error_code missing;
+    if (std::filesystem::equivalent(o.output, o.key, missing) || o.output == o.key)
+        throw UsageError("the data file and the key file are both " + quoted(o.output) + "; choose another --key");
+}
+
+// The data file and its key come as a pair: both are written beside their
+// names first and moved into place only when both are whole, so that a failure
+// never leaves a data file without its key or an old key beside a new file.
+void write_outputs(const Options& o, const dataset::DataSet& data)
+{
+    const std::string data_partial =
+        write_beside(o.output, "data file", [&](std::ostream& file) { dataset::write_data_file(file, data); });
+    std::string key_partial;
+    try {
+        key_partial = write_beside(o.key, "key file", [&](std::ostream& file) {
+            dataset::write_key_file(file, data, key_header(o, data));
+        });
+    } catch (...) {
+        std::remove(data_partial.c_str());
+        throw;
+    }
+    if (std::rename(data_partial.c_str(), o.output.c_str()) != 0 || std::rename(key_partial.c_str(), o.key.c_str()) != 0) {
+        std::remove(data_partial.c_str());
+        std::remove(key_partial.c_str());
+        throw DataError("the data file " + quoted(o.output) + " and its key " + quoted(o.key) +
+                        " could not be put in place");
     }
 }
 
@@ -131,15 +180,13 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     if (!options)
         return exit_success;
     const Choice choice = choice_of(*options);
+    refuse_outputs_that_are_inputs(*options);
     const RawData raw = read_input(*options);
     const Outcome outcome = build_dataset(raw, choice);
     const std::string problem = dataset::problem_with(outcome.data);
     if (!problem.empty())
         throw DataError(problem);
-    write_file(options->output, "data file", [&](std::ostream& file) { dataset::write_data_file(file, outcome.data); });
-    write_file(options->key, "key file", [&](std::ostream& file) {
-        dataset::write_key_file(file, outcome.data, key_header(*options, outcome.data));
-    });
+    write_outputs(*options, outcome.data);
     print_summary(err, raw, outcome, *options);
     return exit_success;
 }

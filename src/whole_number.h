@@ -82,20 +82,30 @@ inline bool whole_number_to_uint32(const ScannedWholeNumber& number, std::uint32
     return true;
 }
 
+// Scans the whole of a text (a data file token, an option's value) as a whole
+// number; `whole` tells whether the number took every character of it.
+inline WholeNumberScan scan_whole_text(const std::string& text, ScannedWholeNumber& number, bool& whole)
+{
+    struct TextSource {
+        const std::string& text;
+        std::size_t pos;
+        int peek() const { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : -1; }
+        void next() { ++pos; }
+    } source{text, 0};
+    const WholeNumberScan scan = scan_whole_number(source, number);
+    whole = source.pos == text.size();
+    return scan;
+}
+
 // A token of the data file that must be wholly a signed 32-bit whole number:
 // "12abc" or "1.5" is not a number, "2147483648" is out of range. The value is
 // stored only when the result is ok.
 inline WholeNumberScan parse_whole_token(const std::string& token, int& value)
 {
-    struct TokenSource {
-        const std::string& text;
-        std::size_t pos;
-        int peek() const { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : -1; }
-        void next() { ++pos; }
-    } source{token, 0};
     ScannedWholeNumber number;
-    const WholeNumberScan scan = scan_whole_number(source, number);
-    if (scan == WholeNumberScan::not_a_number || (scan == WholeNumberScan::ok && source.pos != token.size()))
+    bool whole = false;
+    const WholeNumberScan scan = scan_whole_text(token, number, whole);
+    if (scan == WholeNumberScan::not_a_number || (scan == WholeNumberScan::ok && !whole))
         return WholeNumberScan::not_a_number;
     if (scan == WholeNumberScan::out_of_range || !whole_number_to_int(number, value))
         return WholeNumberScan::out_of_range;

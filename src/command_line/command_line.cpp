@@ -43,14 +43,9 @@ public:
 // but the whole option value must be the number.
 ScannedWholeNumber whole_option(const std::string& option, const std::string& text)
 {
-    struct TextSource {
-        const std::string& text;
-        std::size_t pos;
-        int peek() const { return pos < text.size() ? static_cast<unsigned char>(text[pos]) : -1; }
-        void next() { ++pos; }
-    } source{text, 0};
     ScannedWholeNumber number;
-    if (scan_whole_number(source, number) != WholeNumberScan::ok || source.pos != text.size())
+    bool whole = false;
+    if (scan_whole_text(text, number, whole) != WholeNumberScan::ok || !whole)
         throw UsageError(option + " needs a whole number of at most 32 bits, not " + quoted(text));
     return number;
 }
