@@ -17,8 +17,8 @@ bootstrap are written into FOLDER.
 With --evaluate double (or float) the expressions are evaluated at 53 (or 24)
 bits instead of 64: the outputs then show what a build that lost the extended
 evaluation would print. With --step STEP (repeatable) only the named steps are
-evaluated that way and the others keep 64 bits, so that a build that lost the
-extended evaluation in one place can be told from the program:
+evaluated that way and the others keep 64 bits: what a build that lost the
+extended evaluation in that one place would print. The steps are
 
     pair-sums       the pair sums and pair counts of each pair of populations
     means           the mean distances and their mean over loci
