@@ -879,6 +879,56 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
     return 1;
 }
 
+// The mean coalescence times of the loci a locus-bootstrap replicate drew, with
+// the roundings compute_coal_times applies to a data file that holds those loci
+// in the drawn order: per drawn locus each time becomes the float nearest to
+// itself plus that locus's pair sum over its pair count, the totals are divided
+// by L, and the log shows the pair sums of the last locus drawn. The pair sums
+// were computed once from the observed counts, which a locus bootstrap never
+// changes, so the replicate's estimate equals the plain estimate of those loci
+// to the last bit.
+int Coef_Admixture::compute_coal_times_of_drawn_loci()
+{
+    const int n = _nb_parent_pops;
+    const int populations = n + 1;
+    const std::size_t cells = static_cast<std::size_t>(populations) * populations;
+    float* H = _hybrid_parental_coal_times;
+    float** P = _parental_coal_times;
+    for (int k = 0; k < n; ++k)
+        H[k] = 0.0f;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            P[i][j] = 0.0f;
+    for (const int locus : _drawn_loci) {
+        const float* tot = &_locus_tot_diff[locus * cells];
+        const float* count = &_locus_count_diff[locus * cells];
+        for (int k = 0; k < n; ++k)
+            H[k] = static_cast<float>(H[k] + mean_distance(tot[k + 1], count[k + 1]));
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) {
+                const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
+                P[i][j] = static_cast<float>(P[i][j] + mean_distance(tot[cell], count[cell]));
+            }
+    }
+    const long double loci = static_cast<long double>(_drawn_loci.size());
+    for (int k = 0; k < n; ++k)
+        H[k] = static_cast<float>(H[k] / loci);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            P[i][j] = static_cast<float>(P[i][j] / loci);
+
+    const std::size_t last = static_cast<std::size_t>(_drawn_loci.back()) * cells;
+    std::copy_n(&_locus_tot_diff[last], cells, _tot_diff.begin());
+    std::copy_n(&_locus_count_diff[last], cells, _count_diff.begin());
+    write_coal_times_log();
+
+    for (int i = 1; i < n; ++i)
+        for (int j = 0; j < i; ++j)
+            if (P[i][j] == 0.0f)
+                return 0;
+    return 1;
+}
+
 void Coef_Admixture::write_coal_times_log()
 {
     const int n = _nb_parent_pops;
@@ -1160,10 +1210,28 @@ int Coef_Admixture::check_bootstrap_possible()
     const long double needed =
         static_cast<long double>(_nb_bootstrap) * (8 + 4.0L * _nb_parent_pops + overhead) +
         static_cast<long double>(_nb_loci) * (_nb_parent_pops + 1.0L) * (4.0L * MAX_NB_ALLELES + 8 + overhead);
+    return refuse_bootstrap_beyond_memory(needed);
+}
+
+// Loci drawn whole keep their observed counts, which the estimate has already
+// found to hold enough copies everywhere, so only storage can stand in the way:
+// the replicates' estimates and every locus's pair sums and pair counts.
+int Coef_Admixture::check_locus_bootstrap_possible()
+{
+    const long double overhead = 16;
+    const long double cells = (_nb_parent_pops + 1.0L) * (_nb_parent_pops + 1.0L);
+    const long double needed = static_cast<long double>(_nb_bootstrap) * (8 + 4.0L * _nb_parent_pops + overhead) +
+                               static_cast<long double>(_nb_loci) * (8 * cells + 4);
+    return refuse_bootstrap_beyond_memory(needed);
+}
+
+int Coef_Admixture::refuse_bootstrap_beyond_memory(long double needed_bytes)
+{
     const std::uint64_t memory = physical_memory_bytes();
-    if (memory > 0 && needed > static_cast<long double>(memory))
-        return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " + megabytes_text(needed) +
-                                " of storage, more than this machine's memory (" + megabytes_text(memory) + ")");
+    if (memory > 0 && needed_bytes > static_cast<long double>(memory))
+        return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " +
+                                megabytes_text(needed_bytes) + " of storage, more than this machine's memory (" +
+                                megabytes_text(memory) + ")");
     return 1;
 }
 
@@ -1183,12 +1251,41 @@ void Coef_Admixture::allocate_space_for_bootstrap(int nb_boot)
         for (int p = 0; p <= P; ++p)
             _freq_hap_boot[l][p] = new int[MAX_NB_ALLELES];
     }
+    allocate_replicate_estimates(nb_boot);
+    build_sample_draws();
+}
+
+// The replicates' estimates and their means and standard deviations.
+void Coef_Admixture::allocate_replicate_estimates(int nb_boot)
+{
+    const int P = _nb_parent_pops;
     _admix_coef_mean_boot = new float[P];
     _admix_coef_sd_boot = new float[P];
     _admixture_coef_boot = new float*[nb_boot]();
     for (int b = 0; b < nb_boot; ++b)
         _admixture_coef_boot[b] = new float[P];
-    build_sample_draws();
+}
+
+// The storage of a locus bootstrap, and every locus's pair sums and pair counts
+// on the observed counts, computed here once, as compute_coal_times computes
+// them, for all the replicates.
+void Coef_Admixture::allocate_space_for_locus_bootstrap(int nb_boot)
+{
+    allocate_replicate_estimates(nb_boot);
+    const std::size_t populations = static_cast<std::size_t>(_nb_parent_pops) + 1;
+    const std::size_t cells = populations * populations;
+    _tot_diff.resize(cells);
+    _count_diff.resize(cells);
+    _locus_tot_diff.resize(cells * _nb_loci);
+    _locus_count_diff.resize(cells * _nb_loci);
+    for (int l = 0; l < _nb_loci; ++l) {
+        std::fill(_tot_diff.begin(), _tot_diff.end(), 0.0f);
+        std::fill(_count_diff.begin(), _count_diff.end(), 0.0f);
+        accumulate_locus_pair_sums(_freq_haplotypes, l);
+        std::copy(_tot_diff.begin(), _tot_diff.end(), &_locus_tot_diff[l * cells]);
+        std::copy(_count_diff.begin(), _count_diff.end(), &_locus_count_diff[l * cells]);
+    }
+    _drawn_loci.reserve(_nb_loci);
 }
 
 // Running totals S(h) = c[0] + ... + c[h] of every observed sample, so that the
@@ -1262,6 +1359,41 @@ int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
         _dialogue->draw_found_no_copy(random_number);
     }
     return num_correct_allele;
+}
+
+namespace {
+
+// A random number from 0 to n-1 from the program's generator. Up to 32767 it is
+// one generator output modulo n. An output holds 15 bits, so from 32768 on the
+// number is formed from consecutive outputs, the first one highest: 30 bits
+// from two outputs or, above 2^30, 45 bits from three, taken modulo n, so that
+// every number up to n-1 can be drawn.
+std::int64_t random_below(int n)
+{
+    if (n <= 32767)
+        return corvane::rand() % n;
+    std::int64_t number = corvane::rand();
+    number = number * 32768 + corvane::rand();
+    if (n > (1 << 30))
+        number = number * 32768 + corvane::rand();
+    return number % n;
+}
+
+}  // namespace
+
+// One locus-bootstrap replicate: L loci drawn with replacement, each a random
+// number from 0 to L-1, and the log block that lists them in the order drawn
+// (loci numbered from 0, as in the log's other blocks).
+void Coef_Admixture::bootstrap_loci()
+{
+    _drawn_loci.resize(_nb_loci);
+    for (int& locus : _drawn_loci)
+        locus = static_cast<int>(random_below(_nb_loci));
+    log_file << "-----" << std::endl;
+    log_file << "Bootstrapped loci:" << std::endl;
+    for (const int locus : _drawn_loci)
+        log_file << locus << " ";
+    log_file << std::endl;
 }
 
 int Coef_Admixture::bootstrap_pops()
@@ -1344,5 +1476,8 @@ int Coef_Admixture::de_allocate_space_for_bootstrap(int nb_boot)
         _admixture_coef_boot = nullptr;
     }
     _sample_draws.clear();
+    _locus_tot_diff.clear();
+    _locus_count_diff.clear();
+    _drawn_loci.clear();
     return 1;
 }
