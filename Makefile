@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: all build run test install check fuzz fuzz-build fuzz-replay bench bench-prepare clean
+.PHONY: all build run test install check fuzz fuzz-build fuzz-replay bench bench-prepare validate validate-ci clean
 
 all: build
 
@@ -38,6 +38,20 @@ bench: build
 # variant sites, in $(BUILD_DIR)/bench-prepare/; prints the wall time.
 bench-prepare: build
 	bash bench/run_prepare_bench.sh $(BUILD_DIR)/prepare/corvane-prepare $(BUILD_DIR)/prepare/generate_phased_vcf $(BUILD_DIR)/bench-prepare
+
+# The validation study: data sets simulated with known proportions, estimated with both
+# bootstrap schemes; writes validate/study_table.md and draws validate/study_figure.png
+# (matplotlib from Debian's python3-matplotlib, hence /usr/bin/python3); the data and
+# per-data-set results stay in $(BUILD_DIR)/validate/. `make validate-ci` runs the reduced
+# grid that CI runs and fails when the locus bootstrap's coverage falls below its thresholds.
+STUDY = python3 validate/run_study.py --corvane $(BUILD_DIR)/corvane \
+	--simulate $(BUILD_DIR)/simulate/corvane-simulate --jobs $(JOBS)
+validate: build
+	$(STUDY) --grid full --out $(BUILD_DIR)/validate --table validate/study_table.md
+	/usr/bin/python3 validate/plot_study.py $(BUILD_DIR)/validate validate/study_figure.png
+
+validate-ci: build
+	$(STUDY) --grid ci --out $(BUILD_DIR)/validate-ci --check
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer, then
 # every end-to-end case under valgrind's memcheck; prints how many tests ran under each.

@@ -82,6 +82,17 @@ public:
     void allocate_space_for_bootstrap(int nb_boot);
     int bootstrap_pops();
     int compute_coal_times(int*** freq_hap);
+
+    // The locus bootstrap: each replicate draws L loci with replacement and
+    // estimates from them as from a data file holding those loci in the drawn
+    // order. A locus's counts never change, so its pair sums are computed once,
+    // when the replicate storage is made, and every replicate's times are built
+    // from them.
+    int check_locus_bootstrap_possible();
+    void allocate_space_for_locus_bootstrap(int nb_boot);
+    void bootstrap_loci();
+    int compute_coal_times_of_drawn_loci();
+    const std::vector<int>& drawn_loci() const { return _drawn_loci; }
     void add_time_to_admix_event();
     void compute_coefficients_of_linear_equations();
     int GaussNP(int n, float** a, float* b, float* x);
@@ -131,9 +142,14 @@ private:
     bool open_log();
     int read_whole_data_file(const std::string& name, std::string& contents);
     int refuse_bootstrap(const std::string& problem);
+    int refuse_bootstrap_beyond_memory(long double needed_bytes);
+    void allocate_replicate_estimates(int nb_boot);
     void write_data_echo();
     void write_count_rows(std::ostream& out, int** counts, int locus);
     void write_coal_times_log();
+    void profile_distances(bool again);
+    void locus_pair_sums(int*** freq_hap, int locus);
+    void hand_over_replicate_lines();
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
     int haplotype_reached(const SampleDraws& draws, std::int64_t random_number) const;
@@ -184,6 +200,12 @@ private:
     // terms it was formed from, (P-1) x (P-1): how far the rounding of the times
     // can move it.
     std::vector<long double> _coefficient_magnitudes;
+    // The locus bootstrap: every locus's pair sums and pair counts on the
+    // observed counts, (P+1) x (P+1) per locus, and the loci the replicate in
+    // hand has drawn, in the order drawn.
+    std::vector<float> _locus_tot_diff;
+    std::vector<float> _locus_count_diff;
+    std::vector<int> _drawn_loci;
 };
 
 // One error line in the program's single shape: "Error: " and the text.

@@ -374,19 +374,25 @@ long double main_storage_bytes(long double P, long double L, long double haploty
     return locus_tables + estimate_tables;
 }
 
-// ... and the bootstrap's: the counts of the replicate in hand, the estimates of
-// every replicate, the means and deviations, and the draw tables of every
-// sample (running totals, and one entry per copy for samples of up to 4096).
+// ... the replicates' estimates, with their means and deviations ...
+long double replicate_estimates_bytes(long double P, long double replicates)
+{
+    const long double overhead = 16;
+    return replicates * (8 + 4 * P) + 2 * 4 * P + 4 * overhead;
+}
+
+// ... and the rest of a bootstrap of copies: the counts of the replicate in hand
+// and the draw tables of every sample (running totals, and one entry per copy
+// for samples of up to 4096).
 long double bootstrap_storage_bytes(long double P, long double L, long double haplotypes, long double replicates,
                                     long double tabled_copies)
 {
     const long double overhead = 16;
     const long double populations = P + 1;
     return 8 * L + 8 * L * populations + 4 * populations * haplotypes  // replicate counts
-           + replicates * (8 + 4 * P)                                  // replicate estimates
-           + 2 * 4 * P                                                 // means and deviations
+           + replicate_estimates_bytes(P, replicates)
            + 24 * L * populations + 8 * populations * haplotypes + 2 * tabled_copies  // draw tables
-           + 8 * overhead;
+           + 4 * overhead;
 }
 
 std::string megabytes_text(long double bytes)
@@ -870,6 +876,36 @@ inline long double mean_distance(float tot_diff, float count_diff)
 
 }  // namespace
 
+// The distances never change after the reading: whether they are whole
+// numbers, or normal floats, is found once (again on every call on the observed
+// counts, which tests may change between calls) and serves the replicates.
+void Coef_Admixture::profile_distances(bool again)
+{
+    if (!again && _whole_distance_bound.size() == static_cast<std::size_t>(_nb_loci))
+        return;
+    _whole_distance_bound.clear();
+    _distances_normal.clear();
+    for (int l = 0; l < _nb_loci; ++l) {
+        _whole_distance_bound.push_back(whole_distance_bound(_dist_haplotypes[l], _num_alleles_loci[l]));
+        _distances_normal.push_back(distances_normal(_dist_haplotypes[l], _num_alleles_loci[l]));
+    }
+}
+
+// The pair sums and pair counts of one locus into _tot_diff and _count_diff.
+void Coef_Admixture::locus_pair_sums(int*** freq_hap, int l)
+{
+    std::fill(_tot_diff.begin(), _tot_diff.end(), 0.0f);
+    std::fill(_count_diff.begin(), _count_diff.end(), 0.0f);
+    LocusPairData locus;
+    locus.populations = _nb_parent_pops + 1;
+    locus.haplotypes = _num_alleles_loci[l];
+    locus.distance = _dist_haplotypes[l];
+    locus.counts = freq_hap[l];
+    locus.whole_distance_bound = _whole_distance_bound[l];
+    locus.distances_normal = _distances_normal[l] != 0;
+    _pair_sums->compute(locus, _tot_diff.data(), _count_diff.data());
+}
+
 int Coef_Admixture::compute_coal_times(int*** freq_hap)
 {
     const int n = _nb_parent_pops;
@@ -881,28 +917,9 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j)
             P[i][j] = 0.0f;
-    // The distances never change after the reading: whether they are whole
-    // numbers is found on the observed counts' call and serves the replicates.
-    if (freq_hap == _freq_haplotypes || _whole_distance_bound.size() != static_cast<std::size_t>(_nb_loci)) {
-        _whole_distance_bound.clear();
-        _distances_normal.clear();
-        for (int l = 0; l < _nb_loci; ++l) {
-            _whole_distance_bound.push_back(whole_distance_bound(_dist_haplotypes[l], _num_alleles_loci[l]));
-            _distances_normal.push_back(distances_normal(_dist_haplotypes[l], _num_alleles_loci[l]));
-        }
-    }
-
+    profile_distances(freq_hap == _freq_haplotypes);
     for (int l = 0; l < _nb_loci; ++l) {
-        std::fill(_tot_diff.begin(), _tot_diff.end(), 0.0f);
-        std::fill(_count_diff.begin(), _count_diff.end(), 0.0f);
-        LocusPairData locus;
-        locus.populations = populations;
-        locus.haplotypes = _num_alleles_loci[l];
-        locus.distance = _dist_haplotypes[l];
-        locus.counts = freq_hap[l];
-        locus.whole_distance_bound = _whole_distance_bound[l];
-        locus.distances_normal = _distances_normal[l] != 0;
-        _pair_sums->compute(locus, _tot_diff.data(), _count_diff.data());
+        locus_pair_sums(freq_hap, l);
         for (int k = 0; k < n; ++k)
             H[k] = static_cast<float>(H[k] + mean_distance(_tot_diff[k + 1], _count_diff[k + 1]));
         for (int i = 0; i < n; ++i)
@@ -919,6 +936,56 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
         for (int j = 0; j < n; ++j)
             P[i][j] = _nb_loci > 0 ? static_cast<float>(P[i][j] / loci) : std::numeric_limits<float>::quiet_NaN();
 
+    write_coal_times_log();
+
+    for (int i = 1; i < n; ++i)
+        for (int j = 0; j < i; ++j)
+            if (P[i][j] == 0.0f)
+                return 0;
+    return 1;
+}
+
+// The mean coalescence times of the loci a locus-bootstrap replicate drew, with
+// the roundings compute_coal_times applies to a data file that holds those loci
+// in the drawn order: per drawn locus each time becomes the float nearest to
+// itself plus that locus's pair sum over its pair count, the totals are divided
+// by L, and the log shows the pair sums of the last locus drawn. The pair sums
+// were computed once from the observed counts, which a locus bootstrap never
+// changes, so the replicate's estimate equals the plain estimate of those loci
+// to the last bit.
+int Coef_Admixture::compute_coal_times_of_drawn_loci()
+{
+    const int n = _nb_parent_pops;
+    const int populations = n + 1;
+    const std::size_t cells = static_cast<std::size_t>(populations) * populations;
+    float* H = _hybrid_parental_coal_times;
+    float** P = _parental_coal_times;
+    for (int k = 0; k < n; ++k)
+        H[k] = 0.0f;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            P[i][j] = 0.0f;
+    for (const int locus : _drawn_loci) {
+        const float* tot = &_locus_tot_diff[locus * cells];
+        const float* count = &_locus_count_diff[locus * cells];
+        for (int k = 0; k < n; ++k)
+            H[k] = static_cast<float>(H[k] + mean_distance(tot[k + 1], count[k + 1]));
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) {
+                const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
+                P[i][j] = static_cast<float>(P[i][j] + mean_distance(tot[cell], count[cell]));
+            }
+    }
+    const long double loci = static_cast<long double>(_drawn_loci.size());
+    for (int k = 0; k < n; ++k)
+        H[k] = static_cast<float>(H[k] / loci);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            P[i][j] = static_cast<float>(P[i][j] / loci);
+
+    const std::size_t last = static_cast<std::size_t>(_drawn_loci.back()) * cells;
+    std::copy_n(&_locus_tot_diff[last], cells, _tot_diff.begin());
+    std::copy_n(&_locus_count_diff[last], cells, _count_diff.begin());
     write_coal_times_log();
 
     for (int i = 1; i < n; ++i)
@@ -1228,10 +1295,28 @@ int Coef_Admixture::check_bootstrap_possible()
     }
     const long double needed =
         bootstrap_storage_bytes(_nb_parent_pops, _nb_loci, haplotypes, _nb_bootstrap, tabled_copies);
+    return refuse_bootstrap_beyond_memory(needed);
+}
+
+// Loci drawn whole keep their observed counts, which the estimate has already
+// found to hold enough copies everywhere, so only storage can stand in the way:
+// the replicates' estimates and every locus's pair sums and pair counts.
+int Coef_Admixture::check_locus_bootstrap_possible()
+{
+    const long double cells = (_nb_parent_pops + 1.0L) * (_nb_parent_pops + 1.0L);
+    const long double needed = replicate_estimates_bytes(_nb_parent_pops, _nb_bootstrap) +
+                               static_cast<long double>(_nb_loci) * (8 * cells + 4);
+    return refuse_bootstrap_beyond_memory(needed);
+}
+
+// The replicates' storage comes on top of the data's, which stays allocated.
+int Coef_Admixture::refuse_bootstrap_beyond_memory(long double needed_bytes)
+{
     const std::uint64_t memory = physical_memory_bytes();
-    if (memory > 0 && needed + _main_storage_bytes > static_cast<long double>(memory))
-        return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " + megabytes_text(needed) +
-                                " of storage, more than this machine's memory (" + megabytes_text(memory) + ")");
+    if (memory > 0 && needed_bytes + _main_storage_bytes > static_cast<long double>(memory))
+        return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " +
+                                megabytes_text(needed_bytes) + " of storage, more than this machine's memory (" +
+                                megabytes_text(memory) + ")");
     return 1;
 }
 
@@ -1259,14 +1344,46 @@ void Coef_Admixture::allocate_space_for_bootstrap(int nb_boot)
             for (std::size_t p = 0; p <= P; ++p, count += static_cast<std::size_t>(_num_alleles_loci[l]))
                 _freq_hap_boot[l][p] = &_boot_count_block[count];
         }
-        _admix_coef_mean_boot = new float[P];
-        _admix_coef_sd_boot = new float[P];
-        const std::size_t replicates = static_cast<std::size_t>(std::max(nb_boot, 0));
-        _admixture_coef_boot = new float*[replicates]();
-        _replicate_block.reset(new float[replicates * P]);
-        for (std::size_t b = 0; b < replicates; ++b)
-            _admixture_coef_boot[b] = &_replicate_block[b * P];
+        allocate_replicate_estimates(nb_boot);
         build_sample_draws();
+    } catch (const std::bad_alloc&) {
+        de_allocate_space_for_bootstrap(nb_boot);
+        throw;
+    }
+}
+
+// The replicates' estimates and their means and standard deviations, the rows
+// of the estimates in one block.
+void Coef_Admixture::allocate_replicate_estimates(int nb_boot)
+{
+    const std::size_t P = static_cast<std::size_t>(_nb_parent_pops);
+    _admix_coef_mean_boot = new float[P];
+    _admix_coef_sd_boot = new float[P];
+    const std::size_t replicates = static_cast<std::size_t>(std::max(nb_boot, 0));
+    _admixture_coef_boot = new float*[replicates]();
+    _replicate_block.reset(new float[replicates * P]);
+    for (std::size_t b = 0; b < replicates; ++b)
+        _admixture_coef_boot[b] = &_replicate_block[b * P];
+}
+
+// The storage of a locus bootstrap, and every locus's pair sums and pair counts
+// on the observed counts, computed here once, as compute_coal_times computes
+// them, for all the replicates.
+void Coef_Admixture::allocate_space_for_locus_bootstrap(int nb_boot)
+{
+    try {
+        allocate_replicate_estimates(nb_boot);
+        const std::size_t populations = static_cast<std::size_t>(_nb_parent_pops) + 1;
+        const std::size_t cells = populations * populations;
+        _locus_tot_diff.resize(cells * _nb_loci);
+        _locus_count_diff.resize(cells * _nb_loci);
+        _drawn_loci.reserve(_nb_loci);
+        profile_distances(false);
+        for (int l = 0; l < _nb_loci; ++l) {
+            locus_pair_sums(_freq_haplotypes, l);
+            std::copy(_tot_diff.begin(), _tot_diff.end(), &_locus_tot_diff[l * cells]);
+            std::copy(_count_diff.begin(), _count_diff.end(), &_locus_count_diff[l * cells]);
+        }
     } catch (const std::bad_alloc&) {
         de_allocate_space_for_bootstrap(nb_boot);
         throw;
@@ -1447,12 +1564,21 @@ void Coef_Admixture::write_log_in_background()
     _log = &_replicate_lines;
 }
 
-void Coef_Admixture::finish_log_lines()
+// The previous replicate's lines are finished: they are written while the next
+// one is computed.
+void Coef_Admixture::hand_over_replicate_lines()
 {
     if (!_log_writer)
         return;
     _log_writer->hand_over(_replicate_lines.str());
     _replicate_lines.str(std::string());
+}
+
+void Coef_Admixture::finish_log_lines()
+{
+    if (!_log_writer)
+        return;
+    hand_over_replicate_lines();
     _log_writer->finish();
     _log_writer.reset();
     _log = &log_file;
@@ -1463,14 +1589,26 @@ bool Coef_Admixture::log_written() const
     return _log_writer ? !_log_writer->failed() : static_cast<bool>(log_file);
 }
 
+// One locus-bootstrap replicate: L loci drawn with replacement, each a random
+// number from 0 to L-1, and the log block that lists them in the order drawn
+// (loci numbered from 0, as in the log's other blocks).
+void Coef_Admixture::bootstrap_loci()
+{
+    hand_over_replicate_lines();
+    _drawn_loci.resize(_nb_loci);
+    for (int& locus : _drawn_loci)
+        locus = static_cast<int>(random_below(_nb_loci));
+    std::ostream& out = log();
+    out << "-----" << std::endl;
+    out << "Bootstrapped loci:" << std::endl;
+    for (const int locus : _drawn_loci)
+        _line << locus << ' ';
+    _line.end(out);
+}
+
 int Coef_Admixture::bootstrap_pops()
 {
-    // The previous replicate's lines are finished: they are written while this
-    // one is computed.
-    if (_log_writer) {
-        _log_writer->hand_over(_replicate_lines.str());
-        _replicate_lines.str(std::string());
-    }
+    hand_over_replicate_lines();
     for (int i = 0; i < _nb_loci; ++i)
         for (int j = 0; j <= _nb_parent_pops; ++j)
             std::fill(_freq_hap_boot[i][j], _freq_hap_boot[i][j] + _num_alleles_loci[i], 0);
@@ -1540,5 +1678,8 @@ int Coef_Admixture::de_allocate_space_for_bootstrap(int)
     release(_sample_draws);
     release(_running_total_block);
     release(_draw_table_block);
+    release(_locus_tot_diff);
+    release(_locus_count_diff);
+    release(_drawn_loci);
     return 1;
 }

@@ -111,8 +111,26 @@ private:
     // bootstrap replicate.
     int estimate(int*** counts, float* target, bool in_bootstrap)
     {
+        return estimate_from_times(c.compute_coal_times(counts), target, in_bootstrap);
+    }
+
+    // A replicate of the chosen scheme, into `target`.
+    int estimate_replicate(float* target)
+    {
+        if (locus_bootstrap()) {
+            c.bootstrap_loci();
+            return estimate_from_times(c.compute_coal_times_of_drawn_loci(), target, true);
+        }
+        c.bootstrap_pops();
+        return estimate(c._freq_hap_boot, target, true);
+    }
+
+    // The rest of the chain once the mean coalescence times are formed;
+    // `times_usable` is what forming them returned.
+    int estimate_from_times(int times_usable, float* target, bool in_bootstrap)
+    {
         const std::string during = in_bootstrap ? " during bootstrap" : "";
-        if (!c.compute_coal_times(counts))
+        if (!times_usable)
             return error_stop(error_line("2 parental populations with mean coal.times = 0" + during) +
                               cannot_estimate);
         c.add_time_to_admix_event();
@@ -161,7 +179,7 @@ private:
         c._nb_bootstrap = count;
         if (c._nb_bootstrap <= 0)
             return 1;
-        if (!c.check_bootstrap_possible()) {
+        if (!(locus_bootstrap() ? c.check_locus_bootstrap_possible() : c.check_bootstrap_possible())) {
             c.log_file << "-----" << std::endl << c.error_message() << std::flush;
             _dialogue.messages() << c.error_message() << std::flush;
             _outcome.bootstrap_refusal = c.error_message();
@@ -169,7 +187,10 @@ private:
             return 1;
         }
         try {
-            c.allocate_space_for_bootstrap(c._nb_bootstrap);
+            if (locus_bootstrap())
+                c.allocate_space_for_locus_bootstrap(c._nb_bootstrap);
+            else
+                c.allocate_space_for_bootstrap(c._nb_bootstrap);
         } catch (const std::bad_alloc&) {
             return error_stop(error_line("not enough memory for " + std::to_string(c._nb_bootstrap) +
                                          " bootstrap replicates"));
@@ -206,9 +227,8 @@ private:
         c.write_log_in_background();
         for (int i = 1; i <= N; ++i) {
             _dialogue.replicate_starting(i, N);
-            c.bootstrap_pops();
             float* row = c._admixture_coef_boot[i - 1];
-            if (!estimate(c._freq_hap_boot, row, true))
+            if (!estimate_replicate(row))
                 return 0;
             _bootstrap_file << i << "\t";
             for (int j = 0; j < c._nb_parent_pops; ++j)
@@ -224,6 +244,8 @@ private:
         _dialogue.replicates_done(N);
         return 1;
     }
+
+    bool locus_bootstrap() const { return _settings.resampling == Resampling::loci; }
 
     static std::string log_not_written()
     {

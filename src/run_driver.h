@@ -12,9 +12,15 @@
 
 struct RunOutcome;
 
-// Where a run writes and what more it guards.
+// How bootstrap replicates are drawn: every sample's copies anew from its
+// counts (the console dialogue's bootstrap), or whole loci with replacement, so
+// that the replicates also reflect how the genealogies of loci vary.
+enum class Resampling { copies, loci };
+
+// Where a run writes, what more it guards and how it bootstraps.
 struct RunSettings {
     std::string output_folder;               // "" for the current folder
+    Resampling resampling = Resampling::copies;
     std::vector<std::string> guarded_files;  // further files the caller writes there
     // Called at the end of a run that claimed its folder, while it still holds
     // it, so that the caller's own files are written under the same claim.

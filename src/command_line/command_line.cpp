@@ -32,6 +32,7 @@ struct Options {
     std::uint32_t seed = 1;
     std::string output_folder;
     bool quiet = false;
+    std::string resample = "copies";
 };
 
 class UsageError : public std::runtime_error {
@@ -72,6 +73,11 @@ with the same answers: DIR/result_admix.txt (the report), DIR/log_file_admix.txt
 (the log), DIR/bootstrap.txt (one line per replicate), and DIR/run_record.json
 (what produced them: version, command line, data file checksum, answers, times,
 exit status, estimates).
+
+With --resample loci each replicate draws L loci with replacement and
+estimates from them as from a data file holding those loci in the drawn order;
+its log block lists the loci drawn. Use it with 20 loci or more: it reflects
+how the loci's genealogies vary, which resampling copies leaves out.
 
 Standard output: a tab-separated table with a header line, one line per
 parental population: parent, mY and, with a bootstrap, boot_mean, boot_sd and
@@ -219,6 +225,11 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
     app.add_option("-s,--seed", seed_text,
                    "seed of the random number generator, read as the console reads it (default 1)")
         ->type_name("S");
+    app.add_option("--resample", options.resample,
+                   "what a bootstrap replicate draws: copies (each sample's copies anew from its counts, the "
+                   "default) or loci (L loci with replacement)")
+        ->check(CLI::IsMember({"copies", "loci"}))
+        ->type_name("copies|loci");
     app.add_option("-o,--output-dir", options.output_folder,
                    "folder for the files, created if missing (default: the current folder)")
         ->type_name("DIR");
@@ -294,6 +305,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
     OptionsDialogue dialogue(options, err, err_is_terminal);
     RunSettings settings;
     settings.output_folder = options.output_folder;
+    settings.resampling = options.resample == "loci" ? Resampling::loci : Resampling::copies;
     settings.guarded_files = {record_name};
     std::vector<ParentResult> results;
     settings.before_release = [&](const RunOutcome& outcome) {
@@ -306,6 +318,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
         record.divergence = !options.no_divergence;
         record.replicates = options.replicates;
         record.seed = options.seed;
+        record.resample = options.resample;
         OutputFolder shown(options.output_folder);
         record.output_folder = shown.shown_name();
         record.started_utc = started;

@@ -87,9 +87,15 @@ record_check "$work/identical_parents/command_line/run_record.json" \
     'record["exit_status"] == 1' 'record["error"].startswith("Error: 2 parental populations with mean coal.times = 0")' \
     'record["results"] == []'
 
+# The locus bootstrap names its scheme in the record.
+mkdir -p "$work/loci" && cp "$root/examples/example.txt" "$work/loci/" || exit 1
+(cd "$work/loci" && "$program" --resample loci -b 3 -q -o out example.txt > /dev/null 2>&1)
+record_check "$work/loci/out/run_record.json" "$work/loci/example.txt" \
+    'record["answers"] == {"divergence": True, "replicates": 3, "seed": 1, "resample": "loci"}'
+
 # Usage errors: status 2, a hint to --help, nothing written.
 mkdir -p "$work/usage" && cd "$work/usage" || exit 1
-for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" ""; do
+for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" "--resample sites data.txt" ""; do
     # shellcheck disable=SC2086
     "$program" $arguments --quiet > /dev/null 2> stderr
     status=$?

@@ -15,10 +15,14 @@ exact_estimate.py (plain loops over every pair of populations and haplotypes,
 zero weights included); the draws use the plain walk over the running totals.
 
   bootstrap_reference.py DATA_FILE --molecular y --replicates 3 --seed 2024 \
-      --out DIR [--trace] [--table]
+      --out DIR [--trace] [--table] [--resample copies|loci]
 
 --trace prints every random number, the haplotype it selects and the
 resampled counts, so that a case can be checked by hand line by line.
+
+--resample loci draws, for each replicate, L loci with replacement (each one
+generator output modulo L, so at most 32767 loci here) and estimates from the
+data set made of those loci in the drawn order, recomputed from their counts.
 
 --table prints the results table of the command line (parent, mY and, with
 replicates, boot_mean, boot_sd and the 2.5 % and 97.5 % quantiles of the
@@ -187,6 +191,14 @@ def bootstrap_pops(d, gen, log, trace_lines):
     return boot
 
 
+def bootstrap_loci(d, gen, log, trace_lines):
+    assert d["L"] <= 32767, "one generator output per locus drawn"
+    drawn = [gen.next() % d["L"] for _ in range(d["L"])]
+    trace_lines.append("  loci drawn: %s" % drawn)
+    log.extend(["-----", "Bootstrapped loci:", "".join("%d " % l for l in drawn)])
+    return dict(d, L=len(drawn), **{key: [d[key][l] for l in drawn] for key in ("n", "dist", "size", "freq")})
+
+
 def mean_sd(rows, P):
     B = len(rows)
     if B == 1:
@@ -216,7 +228,7 @@ BANNER = [
 ]
 
 
-def run(data_path, molecular, replicates, seed):
+def run(data_path, molecular, replicates, seed, resample="copies"):
     d = read_data(data_path)
     P, L = d["P"], d["L"]
     out = BANNER[:]
@@ -252,8 +264,11 @@ def run(data_path, molecular, replicates, seed):
             if r % 10 == 0:
                 out.append("Bootstrap # %d/%d" % (r, replicates))
             trace.append("replicate %d:" % r)
-            boot = bootstrap_pops(d, gen, log, trace)
-            y = estimate(d, boot, log)
+            if resample == "loci":
+                drawn = bootstrap_loci(d, gen, log, trace)
+                y = estimate(drawn, drawn["freq"], log)
+            else:
+                y = estimate(d, bootstrap_pops(d, gen, log, trace), log)
             if y == "C":
                 msgs = ["Error: 2 parental populations with mean coal.times = 0 during bootstrap",
                         "Corvane2_0 cannot estimate admixture proportions in this case"]
@@ -334,8 +349,9 @@ def main():
     ap.add_argument("--out")
     ap.add_argument("--trace", action="store_true")
     ap.add_argument("--table", action="store_true")
+    ap.add_argument("--resample", choices=("copies", "loci"), default="copies")
     args = ap.parse_args()
-    files, trace = run(args.data, args.molecular, args.replicates, args.seed)
+    files, trace = run(args.data, args.molecular, args.replicates, args.seed, args.resample)
     if args.trace:
         print("\n".join(trace))
     if args.table:

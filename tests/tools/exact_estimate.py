@@ -8,20 +8,32 @@ It writes the log blocks of the coalescence times and of the equations and the
 report exactly as the program prints them, so that expected files for the
 end-to-end cases can be worked out without the program under test.
 
-    exact_estimate.py DATA_FILE [--evaluate extended|double|float] [--no-divergence]
-                      [--write FOLDER]
+    exact_estimate.py DATA_FILE [--evaluate extended|double|float] [--step STEP]...
+                      [--no-divergence] [--write FOLDER]
 
 With --write the whole log_file_admix.txt and result_admix.txt of a run without
 bootstrap are written into FOLDER.
 
 With --evaluate double (or float) the expressions are evaluated at 53 (or 24)
 bits instead of 64: the outputs then show what a build that lost the extended
-evaluation would print.
+evaluation would print. With --step STEP (repeatable) only the named steps are
+evaluated that way and the others keep 64 bits: what a build that lost the
+extended evaluation in that one place would print. The steps are
+
+    pair-sums       the pair sums and pair counts of each pair of populations
+    means           the mean distances and their mean over loci
+    admixture-term  twice the time since admixture times the mutation rate,
+                    added to each parental population's own time
+    coefficients    the sums of products that form the normal equations
+    multiplier      the elimination multiplier alone
+    elimination     the whole elimination: multiplier, updates, back
+                    substitution and the sum of the proportions
 """
 import sys
 from fractions import Fraction
 
-EVAL_BITS = 64
+STEPS = ("pair-sums", "means", "admixture-term", "coefficients", "multiplier", "elimination")
+EVAL_BITS = dict.fromkeys(STEPS, 64)
 STORE_BITS = 24
 
 
@@ -45,8 +57,10 @@ def round_bits(x, bits):
     return sign * Fraction(q) / scale
 
 
-def ev(x):
-    return round_bits(x, EVAL_BITS)
+def ev(x, *steps):
+    """x evaluated as the named steps of the estimate evaluate it (the fewest bits
+    of those steps when a value belongs to several)."""
+    return round_bits(x, min(EVAL_BITS[step] for step in steps))
 
 
 def st(x):
@@ -108,7 +122,7 @@ def read_data(path):
 
 
 def same_haplotype_pairs(c):
-    v = to_double(ev(ev(Fraction(c - 1) * Fraction(1, 2)) * c))
+    v = to_double(ev(ev(Fraction(c - 1) * Fraction(1, 2), "pair-sums") * c, "pair-sums"))
     fl = v.numerator // v.denominator
     return fl if v - fl < Fraction(1, 2) else fl + (0 if v == fl else 1)
 
@@ -134,16 +148,16 @@ def coal_times(T, P, L, loci, counts_of):
                             w = c[p][x] * c[q][x]
                         else:
                             w = c[p][x] * c[q][y] + c[p][y] * c[q][x]
-                        tot[p][q] = st(ev(tot[p][q] + ev(d[x][y] * w)))
-                        cnt[p][q] = st(ev(cnt[p][q] + w))
+                        tot[p][q] = st(ev(tot[p][q] + ev(d[x][y] * w, "pair-sums"), "pair-sums"))
+                        cnt[p][q] = st(ev(cnt[p][q] + w, "pair-sums"))
                 tot[q][p], cnt[q][p] = tot[p][q], cnt[p][q]
         for k in range(P):
-            H[k] = st(ev(H[k] + ev(tot[0][k + 1] / cnt[0][k + 1])))
+            H[k] = st(ev(H[k] + ev(tot[0][k + 1] / cnt[0][k + 1], "means"), "means"))
         for i in range(P):
             for j in range(P):
-                PT[i][j] = st(ev(PT[i][j] + ev(tot[i + 1][j + 1] / cnt[i + 1][j + 1])))
-    H = [st(ev(h / L)) for h in H]
-    PT = [[st(ev(v / L)) for v in row] for row in PT]
+                PT[i][j] = st(ev(PT[i][j] + ev(tot[i + 1][j + 1] / cnt[i + 1][j + 1], "means"), "means"))
+    H = [st(ev(h / L, "means")) for h in H]
+    PT = [[st(ev(v / L, "means")) for v in row] for row in PT]
     lines = ["-----", "Time to admix event: " + fmt(T)]
     for k in range(P):
         lines.append("Hybrid-parental %d: Tot_diff:%s Count_diff:%s Times:%s"
@@ -157,15 +171,15 @@ def coal_times(T, P, L, loci, counts_of):
 
 
 def add_time_to_admix_event(P, PT, T, mu):
-    term = ev(ev(2 * T) * mu)
+    term = ev(ev(2 * T, "admixture-term") * mu, "admixture-term")
     for i in range(P):
-        PT[i][i] = st(ev(PT[i][i] + term))
+        PT[i][i] = st(ev(PT[i][i] + term, "admixture-term"))
 
 
 def sum_products(pairs):
     s = Fraction(0)
     for a, b in pairs:
-        s = ev(s + ev(a * b))
+        s = ev(s + ev(a * b, "coefficients"), "coefficients")
     return s
 
 
@@ -187,7 +201,7 @@ def equations(P, PT, H):
                 S1 = sum_products(zip(col(j), col(j)))
                 S2 = sum_products(zip(col(r), col(r)))
                 S3 = sum_products(zip(col(r), col(j)))
-                M[j][j] = st(ev(S1 + ev(S2 - ev(2 * S3))))
+                M[j][j] = st(ev(S1 + ev(S2 - ev(2 * S3, "coefficients"), "coefficients"), "coefficients"))
             else:
                 sizes[j][k] = (magnitude(zip(col(r), col(r))) + magnitude(zip(col(j), col(k))) +
                                magnitude(zip(col(j), col(r))) + magnitude(zip(col(r), col(k))))
@@ -195,12 +209,12 @@ def equations(P, PT, H):
                 B = sum_products(zip(col(j), col(k)))
                 C = sum_products(zip(col(j), col(r)))
                 D = sum_products(zip(col(r), col(k)))
-                M[j][k] = st(ev(ev(B - D) + ev(A - C)))
+                M[j][k] = st(ev(ev(B - D, "coefficients") + ev(A - C, "coefficients"), "coefficients"))
         Q1 = sum_products(zip(col(r), col(r)))
         Q2 = sum_products(zip(col(j), H))
         Q3 = sum_products(zip(H, col(r)))
         Q4 = sum_products(zip(col(r), col(j)))
-        v[j] = st(ev(ev(Q2 - Q4) + ev(Q1 - Q3)))
+        v[j] = st(ev(ev(Q2 - Q4, "coefficients") + ev(Q1 - Q3, "coefficients"), "coefficients"))
     lines = ["-----", "Linear equations of admixture coefficients !"]
     for j in range(r):
         terms = "+".join("%smu%d" % (fmt(M[j][k]), k + 1) for k in range(r))
@@ -222,22 +236,22 @@ def solve(P, M, v, sizes=None):
         if size and abs(a[k][k]) <= (3 + k) * Fraction(1, 2 ** 24) * size[k][k]:
             return None
         for i in range(k + 1, n):
-            m = ev(a[i][k] / a[k][k])
+            m = ev(a[i][k] / a[k][k], "multiplier", "elimination")
             for c in range(n):
-                a[i][c] = st(ev(a[i][c] - ev(m * a[k][c])))
-            b[i] = st(ev(b[i] - ev(m * b[k])))
+                a[i][c] = st(ev(a[i][c] - ev(m * a[k][c], "elimination"), "elimination"))
+            b[i] = st(ev(b[i] - ev(m * b[k], "elimination"), "elimination"))
             if size:
                 for c in range(n):
                     size[i][c] += abs(m) * size[k][c]
     for i in range(n - 1, -1, -1):
         tt = Fraction(0)
         for c in range(i + 1, n):
-            tt = ev(tt + ev(a[i][c] * x[c]))
-        x[i] = st(ev(ev(b[i] - tt) / a[i][i]))
+            tt = ev(tt + ev(a[i][c] * x[c], "elimination"), "elimination")
+        x[i] = st(ev(ev(b[i] - tt, "elimination") / a[i][i], "elimination"))
     s = Fraction(0)
     for k in range(n):
-        s = ev(s + x[k])
-    x[n] = st(ev(1 - to_double(s)))
+        s = ev(s + x[k], "elimination")
+    x[n] = st(ev(1 - to_double(s), "elimination"))
     return x
 
 
@@ -254,11 +268,14 @@ def echo_block(P, loci):
 
 
 def main():
-    global EVAL_BITS
     args = sys.argv[1:]
     if "--evaluate" in args:
         mode = args[args.index("--evaluate") + 1]
-        EVAL_BITS = {"extended": 64, "double": 53, "float": 24}[mode]
+        chosen = [args[i + 1] for i, arg in enumerate(args) if arg == "--step"] or STEPS
+        for step in chosen:
+            if step not in EVAL_BITS:
+                sys.exit("unknown step %r; the steps are %s" % (step, ", ".join(STEPS)))
+            EVAL_BITS[step] = {"extended": 64, "double": 53, "float": 24}[mode]
     T, mu, P, L, loci = read_data(args[0])
     if "--no-divergence" in args:
         for locus in loci:

@@ -9,17 +9,20 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "COEF_ADMIX.h"
 #include "bootstrap_summary.h"
+#include "console_dialogue.h"
 #include "console_input.h"
 #include "number_format.h"
 #include "run_driver.h"
@@ -518,6 +521,109 @@ TEST_F(WholeRun, TheSameSeedGivesTheSameFilesEveryTime)
         EXPECT_EQ(first.at(name), second.at(name)) << name;
     EXPECT_NE(first.at("bootstrap.txt"), other.at("bootstrap.txt"));
     EXPECT_NE(first.at("log_file_admix.txt"), other.at("log_file_admix.txt"));
+}
+
+// The data file cut into its sections, token by token: the header (time, rate,
+// P, L), then per locus its distance section and its count section.
+struct DataFileSections {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> distances, counts;
+};
+
+DataFileSections sections_of(const std::string& text)
+{
+    std::istringstream in(text);
+    std::vector<std::string> tokens;
+    for (std::string token; in >> token;)
+        tokens.push_back(token);
+    DataFileSections file{{tokens.begin(), tokens.begin() + 4}, {}, {}};
+    const int populations = std::stoi(tokens[2]) + 1, loci = std::stoi(tokens[3]);
+    std::size_t at = 4;
+    std::vector<int> haplotypes;
+    auto take = [&](std::size_t length) {
+        at += length;
+        return std::vector<std::string>(tokens.begin() + (at - length), tokens.begin() + at);
+    };
+    for (int l = 0; l < loci; ++l) {
+        haplotypes.push_back(std::stoi(tokens[at + 1]));
+        file.distances.push_back(take(2 + haplotypes[l] * (haplotypes[l] + 1) / 2));
+    }
+    for (int l = 0; l < loci; ++l)
+        file.counts.push_back(take(1 + populations * (1 + haplotypes[l])));
+    return file;
+}
+
+// Blocks of a log, each the text after a line "-----".
+std::vector<std::string> log_blocks(const std::string& log)
+{
+    std::vector<std::string> blocks;
+    for (std::size_t at = 0; (at = log.find("-----\n", at)) != std::string::npos; at += 6)
+        blocks.push_back(log.substr(at + 6, log.find("-----\n", at + 6) - at - 6));
+    return blocks;
+}
+
+std::uint32_t bits_of(float value)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+RunOutcome run_in(const std::string& answers, const std::string& folder, Resampling resampling)
+{
+    std::filesystem::create_directories(folder);
+    std::istringstream typed(answers);
+    std::ostringstream console;
+    ConsoleInput in(typed);
+    ConsoleDialogue dialogue(in, console);
+    RunSettings settings;
+    settings.output_folder = folder;
+    settings.resampling = resampling;
+    return run_estimate(dialogue, settings);
+}
+
+// Each locus-bootstrap replicate equals, to the last bit, the plain estimate of
+// a data file holding the loci its log block lists, in that order, cut from the
+// data file's own text; its times and equations are logged as that run logs
+// them (with the pair sums of the last locus drawn).
+TEST_F(WholeRun, ALocusReplicateIsThePlainEstimateOfTheLociItDrew)
+{
+    const std::string data = file_contents(CORVANE_EXAMPLES_DIR "/four_loci_three_parents.txt");
+    std::ofstream("four.txt") << data;
+    const RunOutcome loci = run_in("four.txt\ny\ny\n8\n11\nq\n", "loci", Resampling::loci);
+    ASSERT_EQ(loci.status, 1);
+    const std::vector<std::string> blocks = log_blocks(file_contents("loci/log_file_admix.txt"));
+    const DataFileSections file = sections_of(data);
+    int replicate = 0;
+    std::set<std::string> orders;
+    for (std::size_t b = 0; b + 2 < blocks.size(); ++b) {
+        if (blocks[b].rfind("Bootstrapped loci:\n", 0) != 0)
+            continue;
+        std::istringstream drawn(blocks[b].substr(19));
+        std::ostringstream cut;
+        std::vector<int> order;
+        for (const std::string& token : file.header)
+            cut << token << "\n";
+        for (int locus; drawn >> locus;)
+            order.push_back(locus);
+        for (const auto* section : {&file.distances, &file.counts})
+            for (const int locus : order)
+                for (const std::string& token : (*section)[locus])
+                    cut << token << "\n";
+        orders.insert(blocks[b]);
+        const std::string name = "replicate" + std::to_string(replicate);
+        std::ofstream(name + ".txt") << cut.str();
+        const RunOutcome plain = run_in(name + ".txt\ny\nn\nx\n", name, Resampling::copies);
+        ASSERT_EQ(plain.status, 1);
+        for (std::size_t p = 0; p < plain.estimates.size(); ++p)
+            EXPECT_EQ(bits_of(plain.estimates[p]), bits_of(loci.replicate_estimates.at(replicate)[p])) << name;
+        const std::vector<std::string> plain_blocks = log_blocks(file_contents(name + "/log_file_admix.txt"));
+        EXPECT_EQ(plain_blocks.at(1), blocks[b + 1]) << name << ": times";
+        EXPECT_EQ(plain_blocks.at(2), blocks[b + 2]) << name << ": equations";
+        ++replicate;
+    }
+    EXPECT_EQ(replicate, 8);
+    EXPECT_GT(orders.size(), 4u);  // the replicates drew different loci
 }
 
 }  // namespace
