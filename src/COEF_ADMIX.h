@@ -146,6 +146,9 @@ private:
     void allocate_replicate_estimates(int nb_boot);
     void write_data_echo();
     void write_count_rows(std::ostream& out, int** counts, int locus);
+    void start_coal_times();
+    void add_locus_means(const float* tot_diff, const float* count_diff);
+    int finish_coal_times(int loci);
     void write_coal_times_log();
     void profile_distances(bool again);
     void locus_pair_sums(int*** freq_hap, int locus);

@@ -908,41 +908,13 @@ void Coef_Admixture::locus_pair_sums(int*** freq_hap, int l)
 
 int Coef_Admixture::compute_coal_times(int*** freq_hap)
 {
-    const int n = _nb_parent_pops;
-    const int populations = n + 1;
-    float* H = _hybrid_parental_coal_times;
-    float** P = _parental_coal_times;
-    for (int k = 0; k < n; ++k)
-        H[k] = 0.0f;
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            P[i][j] = 0.0f;
+    start_coal_times();
     profile_distances(freq_hap == _freq_haplotypes);
     for (int l = 0; l < _nb_loci; ++l) {
         locus_pair_sums(freq_hap, l);
-        for (int k = 0; k < n; ++k)
-            H[k] = static_cast<float>(H[k] + mean_distance(_tot_diff[k + 1], _count_diff[k + 1]));
-        for (int i = 0; i < n; ++i)
-            for (int j = 0; j < n; ++j) {
-                const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
-                P[i][j] = static_cast<float>(P[i][j] + mean_distance(_tot_diff[cell], _count_diff[cell]));
-            }
+        add_locus_means(_tot_diff.data(), _count_diff.data());
     }
-    // Each locus weighs the same in the mean. Without loci there is no mean at all.
-    const long double loci = _nb_loci;
-    for (int k = 0; k < n; ++k)
-        H[k] = _nb_loci > 0 ? static_cast<float>(H[k] / loci) : std::numeric_limits<float>::quiet_NaN();
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            P[i][j] = _nb_loci > 0 ? static_cast<float>(P[i][j] / loci) : std::numeric_limits<float>::quiet_NaN();
-
-    write_coal_times_log();
-
-    for (int i = 1; i < n; ++i)
-        for (int j = 0; j < i; ++j)
-            if (P[i][j] == 0.0f)
-                return 0;
-    return 1;
+    return finish_coal_times(_nb_loci);
 }
 
 // The mean coalescence times of the loci a locus-bootstrap replicate drew, with
@@ -955,37 +927,60 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
 // to the last bit.
 int Coef_Admixture::compute_coal_times_of_drawn_loci()
 {
-    const int n = _nb_parent_pops;
-    const int populations = n + 1;
+    const int populations = _nb_parent_pops + 1;
     const std::size_t cells = static_cast<std::size_t>(populations) * populations;
-    float* H = _hybrid_parental_coal_times;
-    float** P = _parental_coal_times;
-    for (int k = 0; k < n; ++k)
-        H[k] = 0.0f;
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            P[i][j] = 0.0f;
-    for (const int locus : _drawn_loci) {
-        const float* tot = &_locus_tot_diff[locus * cells];
-        const float* count = &_locus_count_diff[locus * cells];
-        for (int k = 0; k < n; ++k)
-            H[k] = static_cast<float>(H[k] + mean_distance(tot[k + 1], count[k + 1]));
-        for (int i = 0; i < n; ++i)
-            for (int j = 0; j < n; ++j) {
-                const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
-                P[i][j] = static_cast<float>(P[i][j] + mean_distance(tot[cell], count[cell]));
-            }
-    }
-    const long double loci = static_cast<long double>(_drawn_loci.size());
-    for (int k = 0; k < n; ++k)
-        H[k] = static_cast<float>(H[k] / loci);
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            P[i][j] = static_cast<float>(P[i][j] / loci);
-
+    start_coal_times();
+    for (const int locus : _drawn_loci)
+        add_locus_means(&_locus_tot_diff[locus * cells], &_locus_count_diff[locus * cells]);
     const std::size_t last = static_cast<std::size_t>(_drawn_loci.back()) * cells;
     std::copy_n(&_locus_tot_diff[last], cells, _tot_diff.begin());
     std::copy_n(&_locus_count_diff[last], cells, _count_diff.begin());
+    return finish_coal_times(static_cast<int>(_drawn_loci.size()));
+}
+
+void Coef_Admixture::start_coal_times()
+{
+    const int n = _nb_parent_pops;
+    for (int k = 0; k < n; ++k)
+        _hybrid_parental_coal_times[k] = 0.0f;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            _parental_coal_times[i][j] = 0.0f;
+}
+
+// Adds one locus's mean distances, its pair sums over its pair counts in
+// extended precision, to the running times, each rounded to a float.
+void Coef_Admixture::add_locus_means(const float* tot_diff, const float* count_diff)
+{
+    const int n = _nb_parent_pops;
+    const int populations = n + 1;
+    float* H = _hybrid_parental_coal_times;
+    float** P = _parental_coal_times;
+    for (int k = 0; k < n; ++k)
+        H[k] = static_cast<float>(H[k] + mean_distance(tot_diff[k + 1], count_diff[k + 1]));
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
+            P[i][j] = static_cast<float>(P[i][j] + mean_distance(tot_diff[cell], count_diff[cell]));
+        }
+}
+
+// Divides the running times by the number of loci (each locus weighs the same
+// in the mean; without loci there is no mean at all), logs them with the pair
+// sums of the last locus, and tells whether every pair of distinct parental
+// populations has a mean time other than zero.
+int Coef_Admixture::finish_coal_times(int loci)
+{
+    const int n = _nb_parent_pops;
+    float* H = _hybrid_parental_coal_times;
+    float** P = _parental_coal_times;
+    const long double count = loci;
+    for (int k = 0; k < n; ++k)
+        H[k] = loci > 0 ? static_cast<float>(H[k] / count) : std::numeric_limits<float>::quiet_NaN();
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            P[i][j] = loci > 0 ? static_cast<float>(P[i][j] / count) : std::numeric_limits<float>::quiet_NaN();
+
     write_coal_times_log();
 
     for (int i = 1; i < n; ++i)
