@@ -18,14 +18,7 @@
 
 class OutputFolder;
 
-// The program's own pseudo-random generator, a 32-bit linear congruential
-// generator, so that a seed gives the same bootstrap replicates on every machine.
-// It lives in its own namespace so that it never clashes with the C library's
-// functions of the same names.
-namespace corvane {
-void srand(std::uint32_t seed);
-int rand();
-}  // namespace corvane
+#include "random_numbers.h"
 
 // The estimator record: the data read from the data file, every intermediate
 // result of the estimate, the estimates themselves, the bootstrap storage and

@@ -22,27 +22,9 @@
 #include "number_format.h"
 #include "output_folder.h"
 #include "quoted_text.h"
+#include "random_numbers.h"
 #include "whole_number.h"
 
-// ---------------------------------------------------------------------------
-// The generator
-
-namespace corvane {
-namespace {
-std::uint32_t generator_state = 1;
-}
-
-void srand(std::uint32_t seed)
-{
-    generator_state = seed;
-}
-
-int rand()
-{
-    generator_state = generator_state * 22695477u + 1u;
-    return static_cast<int>((generator_state >> 16) & 32767u);
-}
-}  // namespace corvane
 
 std::string error_line(const std::string& text)
 {
@@ -1452,22 +1434,6 @@ int Coef_Admixture::haplotype_reached(const SampleDraws& draws, std::int64_t ran
 
 namespace {
 
-// A random number from 0 to n-1. Up to 32767 copies it is one generator output
-// modulo n. A generator output holds 15 bits, so from 32768 copies on it is
-// formed from consecutive outputs, the first one highest, as a number of 30
-// bits (two outputs) or, above 2^30 copies, of 45 bits (three outputs), taken
-// modulo n: every copy can then be drawn.
-std::int64_t random_below(int n)
-{
-    if (n <= 32767)
-        return corvane::rand() % n;
-    std::int64_t number = corvane::rand();
-    number = number * 32768 + corvane::rand();
-    if (n > (1 << 30))
-        number = number * 32768 + corvane::rand();
-    return number % n;
-}
-
 // The draw by its definition, for the straightforward implementation: 0 selects
 // haplotype 0 when it is present and is drawn again otherwise (a sample of one
 // copy then takes its one present haplotype, as drawing again would never
@@ -1592,7 +1558,7 @@ void Coef_Admixture::bootstrap_loci()
     hand_over_replicate_lines();
     _drawn_loci.resize(_nb_loci);
     for (int& locus : _drawn_loci)
-        locus = static_cast<int>(random_below(_nb_loci));
+        locus = static_cast<int>(even_random_below(_nb_loci));
     std::ostream& out = log();
     out << "-----" << std::endl;
     out << "Bootstrapped loci:" << std::endl;

@@ -20,9 +20,10 @@ zero weights included); the draws use the plain walk over the running totals.
 --trace prints every random number, the haplotype it selects and the
 resampled counts, so that a case can be checked by hand line by line.
 
---resample loci draws, for each replicate, L loci with replacement (each one
-generator output modulo L, so at most 32767 loci here) and estimates from the
-data set made of those loci in the drawn order, recomputed from their counts.
+--resample loci draws, for each replicate, L loci with replacement (each drawn
+evenly: generator outputs joined as L needs, a number beyond the largest
+multiple of L drawn again, the rest modulo L) and estimates from the data set
+made of those loci in the drawn order, recomputed from their counts.
 
 --table prints the results table of the command line (parent, mY and, with
 replicates, boot_mean, boot_sd and the 2.5 % and 97.5 % quantiles of the
@@ -191,9 +192,22 @@ def bootstrap_pops(d, gen, log, trace_lines):
     return boot
 
 
+def even_random_below(gen, n):
+    """A number from 0 to n - 1, every value equally likely: one output up to
+    32768 (two up to 2^30, three beyond), first one highest; a number at or
+    above the largest multiple of n below 2^(15 x outputs) is drawn again."""
+    outputs = 1 if n <= 32768 else (2 if n <= 1 << 30 else 3)
+    bound = 1 << (15 * outputs)
+    while True:
+        number = 0
+        for _ in range(outputs):
+            number = number * 32768 + gen.next()
+        if number < bound - bound % n:
+            return number % n
+
+
 def bootstrap_loci(d, gen, log, trace_lines):
-    assert d["L"] <= 32767, "one generator output per locus drawn"
-    drawn = [gen.next() % d["L"] for _ in range(d["L"])]
+    drawn = [even_random_below(gen, d["L"]) for _ in range(d["L"])]
     trace_lines.append("  loci drawn: %s" % drawn)
     log.extend(["-----", "Bootstrapped loci:", "".join("%d " % l for l in drawn)])
     return dict(d, L=len(drawn), **{key: [d[key][l] for l in drawn] for key in ("n", "dist", "size", "freq")})

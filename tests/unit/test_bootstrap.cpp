@@ -309,6 +309,33 @@ TEST_F(Draws, SamplesOf32768OrMoreReachEveryCopy)
     }
 }
 
+// The loci of a locus-bootstrap replicate are drawn evenly. With 20000 loci one
+// output modulo 20000 would give the loci below 12768 two outputs each and the
+// others one: 78 % of the draws would land below 12768 instead of 64 %.
+TEST(EvenDraws, EveryLocusIsReachedEquallyOften)
+{
+    corvane::srand(2024);
+    const int draws = 200000;
+    int below = 0;
+    int top = 0;
+    for (int draw = 0; draw < draws; ++draw) {
+        const std::int64_t locus = even_random_below(20000);
+        ASSERT_GE(locus, 0);
+        ASSERT_LT(locus, 20000);
+        below += locus < 12768 ? 1 : 0;
+        top += locus == 19999 ? 1 : 0;
+    }
+    // Binomial standard deviations: about 215 draws below 12768, 3.2 at the top.
+    EXPECT_NEAR(below, draws / 20000 * 12768, 6 * 215);
+    EXPECT_GT(top, 0);
+    // A fair part that is a whole multiple of n: 4 loci take the outputs as they come.
+    corvane::srand(11);
+    const std::vector<int> numbers = next_numbers(4);
+    corvane::srand(11);
+    for (int number : numbers)
+        EXPECT_EQ(even_random_below(4), number % 4);
+}
+
 TEST_F(Draws, LargeSamplesFollowTheSameMappingAsSmallOnes)
 {
     // Counts (0, 3000, 2000), n = 5000: above the sizes whose numbers are

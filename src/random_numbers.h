@@ -1,0 +1,31 @@
+#ifndef CORVANE_RANDOM_NUMBERS_H
+#define CORVANE_RANDOM_NUMBERS_H
+
+#include <cstdint>
+
+// The program's own pseudo-random generator, a 32-bit linear congruential
+// generator, so that a seed gives the same bootstrap replicates on every machine.
+// It lives in its own namespace so that it never clashes with the C library's
+// functions of the same names.
+namespace corvane {
+void srand(std::uint32_t seed);
+int rand();  // 0 to 32767
+}  // namespace corvane
+
+// A random number from 0 to n-1 for the copies of a sample of n. Up to 32767
+// copies it is one generator output modulo n, the rule the replicates have
+// always followed. A generator output holds 15 bits, so from 32768 copies on it
+// is formed from consecutive outputs, the first one highest, as a number of 30
+// bits (two outputs) or, above 2^30 copies, of 45 bits (three outputs), taken
+// modulo n: every copy can then be drawn.
+std::int64_t random_below(int n);
+
+// A random number from 0 to n-1 that reaches every value equally often, for the
+// loci of a locus-bootstrap replicate, a scheme with no earlier replicates to
+// reproduce. As many outputs as n needs (one up to 32768, two up to 2^30, three
+// beyond), the first one highest, form a number below 2^15, 2^30 or 2^45; a
+// number at or above the largest multiple of n below that bound is drawn again,
+// so that taking the rest modulo n favours no value.
+std::int64_t even_random_below(int n);
+
+#endif
