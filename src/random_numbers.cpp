@@ -1,22 +1,5 @@
 #include "random_numbers.h"
 
-namespace corvane {
-namespace {
-std::uint32_t generator_state = 1;
-}
-
-void srand(std::uint32_t seed)
-{
-    generator_state = seed;
-}
-
-int rand()
-{
-    generator_state = generator_state * 22695477u + 1u;
-    return static_cast<int>((generator_state >> 16) & 32767u);
-}
-}  // namespace corvane
-
 namespace {
 
 // `outputs` consecutive generator outputs, the first one highest.

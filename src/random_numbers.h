@@ -7,9 +7,23 @@
 // generator, so that a seed gives the same bootstrap replicates on every machine.
 // It lives in its own namespace so that it never clashes with the C library's
 // functions of the same names.
+// Inline, since every draw of every replicate calls it.
 namespace corvane {
-void srand(std::uint32_t seed);
-int rand();  // 0 to 32767
+namespace generator {
+inline std::uint32_t state = 1;  // the value it starts from when never seeded
+}
+
+inline void srand(std::uint32_t seed)
+{
+    generator::state = seed;
+}
+
+// The next number, 0 to 32767: bits 16 to 30 of the advanced state.
+inline int rand()
+{
+    generator::state = generator::state * 22695477u + 1u;
+    return static_cast<int>((generator::state >> 16) & 32767u);
+}
 }  // namespace corvane
 
 // A random number from 0 to n-1 for the copies of a sample of n. Up to 32767

@@ -52,7 +52,15 @@ public:
 
     RunOutcome run()
     {
-        _outcome.status = run_stages();
+        try {
+            _outcome.status = run_stages();
+        } catch (const std::bad_alloc&) {
+            // Memory that ran out where no storage estimate reaches (a log line,
+            // a message): what the run holds is given back before the stop is
+            // made, so that the stop itself has room.
+            release_storage();
+            _outcome.status = error_stop(error_line("the machine's memory ran out during the run") + cannot_estimate);
+        }
         if (!_outcome.outputs_untouched && _settings.before_release)
             _settings.before_release(_outcome);
         return _outcome;
