@@ -85,9 +85,9 @@ private:
         // report then, so that a report on disk always comes with its whole log.
         if (!c.log_file.flush())
             return error_stop(log_not_written());
+        keep_results();  // before the report, so that nothing can fail once it is written
         if (!c.write_results(c._nb_bootstrap))
             return error_stop(c.error_message());
-        keep_results();
         warn_about_proportions_outside_0_1();
         release_storage();
         _dialogue.closing();
