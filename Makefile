@@ -2,29 +2,44 @@
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: all build run test install check fuzz fuzz-build fuzz-replay bench bench-prepare validate validate-ci clean
+.PHONY: all build programs run test install cross-aarch64 cross-i386 check fuzz fuzz-build fuzz-replay bench bench-prepare validate validate-ci clean
 
 all: build
 
+# The programs a user runs; `make run` builds these alone, no test program.
+PROGRAMS = corvane corvane-prepare corvane-simulate
+# Installs the Debian packages a goal needs when some are missing (see tools/dependencies.txt).
+DEPENDENCIES = bash tools/install_dependencies.sh
+PREFIX ?= /usr/local
+CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
 build:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(DEPENDENCIES) test
+	$(CONFIGURE)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+programs:
+	$(DEPENDENCIES) run
+	$(CONFIGURE)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(PROGRAMS)
 
 # Starts the program in run/, beside copies of the example data files.
 # The program ends a complete run with status 1, which is its success value;
 # an error stop ends with status 0, which make then reports as a failure.
-run: build
+run: programs
 	mkdir -p run
 	cp examples/*.txt readme_Corvane2_0.txt run/
+	@echo "At the first question, type simulated_admixture.txt; the results go to run/result_admix.txt."
 	cd run && { ../$(BUILD_DIR)/corvane; [ $$? -eq 1 ]; }
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error -j $(JOBS)
 
-# Installs the programs, the user guide and the examples under PREFIX.
-PREFIX ?= /usr/local
+# Installs the programs, their man pages, the user guide and the examples under
+# PREFIX; the programs are configured for it, since `corvane --help` names the
+# folder of the documentation.
 install: build
-	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+	cmake --install $(BUILD_DIR)
 
 # Three bootstrap workloads on generated data (dense, sparse, many loci), each run
 # by this build, by a build of OLD_COMMIT and by this build with the plain
