@@ -3,11 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <htslib/hts.h>
 
+#include "build_info.h"
 #include "errors.h"
-
-#ifndef CORVANE_PREPARE_VERSION
-#define CORVANE_PREPARE_VERSION "unknown"
-#endif
 
 namespace prepare {
 
@@ -106,12 +103,12 @@ void check_one_input(const Options& o)
 
 std::string program_version()
 {
-    return std::string("corvane-prepare ") + CORVANE_PREPARE_VERSION;
+    return std::string("corvane-prepare ") + ::program_version;
 }
 
 std::string version_text()
 {
-    return program_version() + " (htslib " + hts_version() + ")";
+    return version_line("corvane-prepare") + "\nreads with htslib " + hts_version();
 }
 
 std::string default_key_name(const std::string& data_file)

@@ -32,7 +32,7 @@ struct Options {
 
 // The program's name and version, as the key file's header gives them.
 std::string program_version();
-// The same with the htslib it reads with, for --version.
+// The version line every program gives, then the htslib it reads with, for --version.
 std::string version_text();
 
 // Parses the command line. Help and --version are written to `out` and give no

@@ -9,6 +9,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "build_info.h"
+
 namespace simulate {
 
 namespace {
@@ -198,7 +200,7 @@ std::optional<Request> parse_command_line(int argc, const char* const* argv, std
 {
     CLI::App app{"Simulates a data file for corvane with known admixture proportions.", "corvane-simulate"};
     app.footer(model_description);
-    app.set_version_flag("--version", std::string("corvane-simulate ") + CORVANE_SIMULATE_VERSION +
+    app.set_version_flag("--version", version_line("corvane-simulate") +
                                           "\nrandom numbers: std::mt19937_64 with the program's own transforms"
                                           "\noptions read with CLI11 " CLI11_VERSION);
     Typed typed;

@@ -20,7 +20,7 @@ constexpr int usage_status = 2;
 // The one error printer: every failure leaves through here.
 int fail(int status, const std::string& message)
 {
-    std::cerr << "corvane-simulate: " << message << '\n';
+    std::cerr << "corvane-simulate: error: " << message << '\n';
     if (status == usage_status)
         std::cerr << "Run 'corvane-simulate --help' for the options and the model.\n";
     return status;

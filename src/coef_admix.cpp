@@ -332,6 +332,11 @@ std::uint64_t physical_memory_bytes()
 
 // The bytes a run's tables take, each allocation counted with a small
 // bookkeeping overhead; in long double so that absurd sizes do not wrap around.
+// Pointers and long doubles take what they take on this platform (8 and 16 bytes
+// on x86-64 and ARM64, 4 and 12 on i386).
+constexpr long double pointer_bytes = sizeof(void*);
+constexpr long double long_double_bytes = sizeof(long double);
+
 // Main storage and the working tables of the estimate, for P parental
 // populations, L loci holding `haplotypes` and `squares` haplotypes and squared
 // haplotypes in all, at most `most` at one locus:
@@ -341,16 +346,16 @@ long double main_storage_bytes(long double P, long double L, long double haploty
     const long double overhead = 16;
     const long double populations = P + 1;
     const long double locus_tables = 4 * L                          // haplotypes per locus
-                                     + 8 * L * 3                    // row pointers of the three tables
+                                     + pointer_bytes * L * 3        // row pointers of the three tables
                                      + 4 * L * populations          // sample sizes
-                                     + 8 * L * populations          // count row pointers
+                                     + pointer_bytes * L * populations  // count row pointers
                                      + 4 * populations * haplotypes // counts
-                                     + 8 * haplotypes               // distance row pointers
+                                     + pointer_bytes * haplotypes   // distance row pointers
                                      + 4 * squares                  // distances
                                      + 9 * L                        // distance profiles
                                      + 10 * overhead;
-    const long double estimate_tables = 3 * 4 * P + 2 * (8 * P + 4 * P * P)  // times, equations, estimates
-                                        + 16 * (P - 1) * (P - 1)            // magnitudes of the coefficients
+    const long double estimate_tables = 3 * 4 * P + 2 * (pointer_bytes * P + 4 * P * P)  // times, equations, estimates
+                                        + long_double_bytes * (P - 1) * (P - 1)  // magnitudes of the coefficients
                                         + 8 * populations * populations     // pair sums and pair counts
                                         + PairSums::working_bytes(populations, most) + 16 * overhead;
     return locus_tables + estimate_tables;
@@ -360,7 +365,7 @@ long double main_storage_bytes(long double P, long double L, long double haploty
 long double replicate_estimates_bytes(long double P, long double replicates)
 {
     const long double overhead = 16;
-    return replicates * (8 + 4 * P) + 2 * 4 * P + 4 * overhead;
+    return replicates * (pointer_bytes + 4 * P) + 2 * 4 * P + 4 * overhead;
 }
 
 // ... and the rest of a bootstrap of copies: the counts of the replicate in hand
@@ -371,9 +376,10 @@ long double bootstrap_storage_bytes(long double P, long double L, long double ha
 {
     const long double overhead = 16;
     const long double populations = P + 1;
-    return 8 * L + 8 * L * populations + 4 * populations * haplotypes  // replicate counts
+    const long double sample_draws = 2 * pointer_bytes + 8;  // two pointers, a count and a flag, padded
+    return pointer_bytes * L + pointer_bytes * L * populations + 4 * populations * haplotypes  // replicate counts
            + replicate_estimates_bytes(P, replicates)
-           + 24 * L * populations + 8 * populations * haplotypes + 2 * tabled_copies  // draw tables
+           + sample_draws * L * populations + 8 * populations * haplotypes + 2 * tabled_copies  // draw tables
            + 4 * overhead;
 }
 

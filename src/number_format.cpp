@@ -12,7 +12,7 @@ char* format_real_to(char* first, double value)
         return first + 4;
     };
     if (std::isnan(value))
-        return spell(std::signbit(value) ? "-NAN" : "+NAN");
+        return spell("-NAN");
     if (std::isinf(value))
         return spell(value < 0 ? "-INF" : "+INF");
     // General notation with precision 6 is printf's %g exactly (the language

@@ -7,8 +7,11 @@
 // Formats a floating value the one way every stream of the program prints it:
 // general notation with six significant digits, trailing zeros and a trailing
 // point removed, exponent written as e, a sign and at least two digits
-// (1e-05, 1.5e+06), and the infinities and not-a-numbers as +INF, -INF, +NAN
-// and -NAN. A single-precision value passed here is widened exactly, so it is
+// (1e-05, 1.5e+06), and the infinities as +INF and -INF. A not-a-number is
+// -NAN whatever its sign bit: the program reads none, so each comes from an
+// invalid operation (inf - inf, 0 * inf), whose sign the processor chooses
+// (x86-64 sets it, ARM64 clears it); x86-64's text is the same on every
+// processor. A single-precision value passed here is widened exactly, so it is
 // printed at its true value, not rounded to float digits first.
 std::string format_real(double value);
 

@@ -67,6 +67,13 @@ std::uint32_t seed_option(const std::string& text)
     return value;
 }
 
+// The front's own messages, in the form every program of the project uses; the
+// run's messages keep the console's texts.
+std::string front_error(const std::string& text)
+{
+    return "corvane: error: " + text + "\n";
+}
+
 const char* const help_footer = R"(
 The data file is read as at the console; the files are those of a console run
 with the same answers: DIR/result_admix.txt (the report), DIR/log_file_admix.txt
@@ -87,7 +94,19 @@ statistics). Report the estimate mY with its SD or its quantile interval.
 
 Standard error: bootstrap progress, warnings and error messages.
 
-Exit status: 0 complete, 1 an error stop (no report written), 2 a usage error.)";
+Exit status: 0 complete, 1 an error stop (no report written), 2 a usage error.
+
+Started without arguments, corvane asks its questions on the console instead.
+corvane-prepare writes the data file from alignments, microsatellite genotypes,
+allele tables, phased VCF and Arlequin files; corvane-simulate simulates data
+files with known admixture proportions. Each has its --help and manual page.)";
+
+// Where the user guide, the description of the data file and the examples are installed.
+std::string documentation_note()
+{
+    return std::string("\n\nDocumentation (README.md, readme_Corvane2_0.txt, examples/): ") + documentation_folder +
+           "\nManual pages: man corvane, man corvane-prepare, man corvane-simulate.\n";
+}
 
 // The command line's side of the dialogue: every question is answered from the
 // options, the dialogue's own text goes nowhere, messages and warnings go to
@@ -236,7 +255,7 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
     app.add_flag("-q,--quiet", options.quiet, "no progress on standard error");
     app.set_version_flag("--version", version_line("corvane"), "the program's version and commit");
     app.add_option("DATA_FILE", options.data_file, "the data file")->required()->type_name("");
-    app.footer(help_footer);
+    app.footer(help_footer + documentation_note());
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
         app.parse(reversed);
@@ -267,7 +286,7 @@ std::string prepare_output_folder(const std::string& folder)
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error || !std::filesystem::is_directory(folder))
-        return error_line("the output folder " + quoted(folder) + " could not be created" +
+        return front_error("the output folder " + quoted(folder) + " could not be created" +
                           (error ? ": " + error.message() : ": a file of that name exists"));
     return "";
 }
@@ -293,7 +312,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
         if (finished)
             return exit_complete;
     } catch (const UsageError& error) {
-        err << error_line(error.what()) << "Run \"corvane --help\" for the options." << std::endl;
+        err << front_error(error.what()) << "Run \"corvane --help\" for the options." << std::endl;
         return exit_usage;
     }
     const std::string folder_problem = prepare_output_folder(options.output_folder);

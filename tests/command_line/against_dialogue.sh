@@ -93,7 +93,7 @@ mkdir -p "$work/loci" && cp "$root/examples/example.txt" "$work/loci/" || exit 1
 record_check "$work/loci/out/run_record.json" "$work/loci/example.txt" \
     'record["answers"] == {"divergence": True, "replicates": 3, "seed": 1, "resample": "loci"}'
 
-# Usage errors: status 2, a hint to --help, nothing written.
+# Usage errors: status 2, the program's error line, a hint to --help, nothing written.
 mkdir -p "$work/usage" && cd "$work/usage" || exit 1
 for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" "--resample sites data.txt" ""; do
     # shellcheck disable=SC2086
@@ -101,6 +101,7 @@ for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.
     status=$?
     [ "$status" = 2 ] || fail "usage \"$arguments --quiet\": status $status, not 2"
     grep -q -- '--help' stderr || fail "usage \"$arguments\": no hint to --help"
+    head -n 1 stderr | grep -q '^corvane: error: ' || fail "usage \"$arguments\": $(head -n 1 stderr)"
 done
 [ -z "$(ls -A | grep -v '^stderr$')" ] || fail "usage errors wrote files: $(ls -A)"
 

@@ -64,13 +64,13 @@ refusals)
         [ "$status" -ne 2 ] || sed -n 2p stderr.txt | grep -q -F -x -- "$hint" || fail "$arguments: no hint"
         [ ! -e out.txt ] || fail "$arguments: a data file was written"
     done <<'CASES'
---mix 0.3,0.6|2|corvane-simulate: --mix 0.3,0.6: the proportions sum to 0.9, not to 1
---parents 3 --mix 0.5,0.5|2|corvane-simulate: --parents 3: --mix gives 2 proportions
---copies 5,1,3|2|corvane-simulate: --copies 5,1,3: parental population 1 needs at least 2 copies, found 1
---admixture-time 2|2|corvane-simulate: --admixture-time 2: the admixture time lies between 0 and the split time, 1
---seed -1|2|corvane-simulate: --seed: expected a whole number from 0 to 18446744073709551615, found "-1"
---theta 4e5 --split 2|2|corvane-simulate: --theta 4e5: theta \(1 \+ tau\), the expected distance between copies of two parental populations, is 1.2e\+06; at most 1e\+06 differing sites are simulated
---theta 5000 --copies 700 --loci 3|1|corvane-simulate: the simulated locus 1 of 3 holds [0-9]{4} distinct haplotypes, more than the 1000 a data file takes at one locus. No file was written; choose a smaller --theta or fewer --copies.
+--mix 0.3,0.6|2|corvane-simulate: error: --mix 0.3,0.6: the proportions sum to 0.9, not to 1
+--parents 3 --mix 0.5,0.5|2|corvane-simulate: error: --parents 3: --mix gives 2 proportions
+--copies 5,1,3|2|corvane-simulate: error: --copies 5,1,3: parental population 1 needs at least 2 copies, found 1
+--admixture-time 2|2|corvane-simulate: error: --admixture-time 2: the admixture time lies between 0 and the split time, 1
+--seed -1|2|corvane-simulate: error: --seed: expected a whole number from 0 to 18446744073709551615, found "-1"
+--theta 4e5 --split 2|2|corvane-simulate: error: --theta 4e5: theta \(1 \+ tau\), the expected distance between copies of two parental populations, is 1.2e\+06; at most 1e\+06 differing sites are simulated
+--theta 5000 --copies 700 --loci 3|1|corvane-simulate: error: the simulated locus 1 of 3 holds [0-9]{4} distinct haplotypes, more than the 1000 a data file takes at one locus. No file was written; choose a smaller --theta or fewer --copies.
 CASES
     ;;
 *)
