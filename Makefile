@@ -92,5 +92,16 @@ fuzz: fuzz-build
 fuzz-replay: fuzz-build
 	FUZZ_BUILD=$(FUZZ_BUILD_DIR) bash tests/fuzz/run_fuzz.sh replay
 
+# The whole suite built for another processor with Debian's cross compilers and
+# run here: cross-aarch64 (128-bit long double) under qemu-user-static,
+# cross-i386 (x87 arithmetic, 4-byte pointers) directly on the x86-64 kernel.
+# The foreign development packages come through multiarch.
+cross-aarch64 cross-i386: cross-%:
+	$(DEPENDENCIES) run
+	$(DEPENDENCIES) cross-$*
+	cmake -S . -B build-$* -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$*.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-$* -j $(JOBS)
+	ctest --test-dir build-$* --output-on-failure --no-tests=error -j $(JOBS)
+
 clean:
 	rm -rf $(BUILD_DIR) build-* run
