@@ -18,6 +18,10 @@
 #   contains/   files whose every line must occur in the file of the same name
 #               after the run ("stdout", "stderr" for the standard streams): for a
 #               message that holds a figure of this machine, such as its memory size
+#   ilp32/expected/, ilp32/contains/
+#               for a program with 4-byte pointers (i386), files that stand in
+#               for those of expected/ and contains/ of the same name: a storage
+#               size it names
 #   memory_limit_kb
 #               a limit on the program's virtual memory, in KiB, so that an
 #               allocation fails; the case is skipped under CORVANE_RUN_PREFIX
@@ -73,9 +77,21 @@ compare() {  # expected-file actual-file label
     fi
 }
 
+# The fifth byte of an ELF file is its class: 1 for 32 bits (a script under an emulator is 64-bit).
+pointer_bits=64
+[ "$(od -An -tu1 -j4 -N1 "$program" | tr -d ' ')" = 1 ] && pointer_bits=32
+for_this_platform() {  # expected|contains NAME: the file a case holds for this program
+    if [ "$pointer_bits" = 32 ] && [ -e "$case_dir/ilp32/$1/$2" ]; then
+        echo "$case_dir/ilp32/$1/$2"
+    else
+        echo "$case_dir/$1/$2"
+    fi
+}
+
 for expected in "$case_dir"/expected/*; do
     [ -e "$expected" ] || continue
     name=$(basename "$expected")
+    expected=$(for_this_platform expected "$name")
     case "$name" in
         status) compare "$expected" "$work/.status" "the exit status" ;;
         stdout) [ "${CORVANE_STATUS_ONLY:-0}" = 1 ] || compare "$expected" "$work/.stdout" "the console output" ;;
@@ -88,6 +104,7 @@ if [ "${CORVANE_STATUS_ONLY:-0}" != 1 ]; then
     for wanted in "$case_dir"/contains/*; do
         [ -e "$wanted" ] || continue
         name=$(basename "$wanted")
+        wanted=$(for_this_platform contains "$name")
         actual="$work/$name"
         [ "$name" = stdout ] && actual="$work/.stdout"
         [ "$name" = stderr ] && actual="$work/.stderr"
