@@ -94,7 +94,7 @@ fuzz-replay: fuzz-build
 
 # The whole suite built for another processor with Debian's cross compilers and
 # run here: cross-aarch64 (128-bit long double) under qemu-user-static,
-# cross-i386 (x87 arithmetic, 4-byte pointers) directly on the x86-64 kernel.
+# cross-i386 (x87 arithmetic, 4-byte pointers) under qemu-user-static too.
 # The foreign development packages come through multiarch.
 cross-aarch64 cross-i386: cross-%:
 	$(DEPENDENCIES) run
