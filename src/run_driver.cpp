@@ -148,8 +148,13 @@ private:
         // before the elimination would fail on it.
         if (!times_and_equations_finite())
             return not_finite_stop(in_bootstrap);
-        if (!c.gaussian_elimination(target))
+        if (!c.gaussian_elimination(target)) {
+            if (!c.refusal_message().empty()) {
+                _outcome.estimate_refusal = c.refusal_message();
+                _dialogue.warnings() << c.refusal_message() << std::flush;
+            }
             return error_stop(error_line("Gaussian Elimination"));
+        }
         if (!all_finite(target, c._nb_parent_pops))
             return not_finite_stop(in_bootstrap);
         return 1;

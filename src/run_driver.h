@@ -38,6 +38,9 @@ struct RunOutcome {
     std::vector<float> bootstrap_means;
     std::vector<float> bootstrap_sds;
     std::string bootstrap_refusal;   // why a bootstrap that was asked for was not run
+    // Why an estimate whose elimination went through was refused all the same
+    // (its digits were noise): one line, also given on standard error.
+    std::string estimate_refusal;
     // True when the run stopped before writing anything in its folder: another
     // run held it, the log could not be created, or the data file is one of the
     // output files. The folder is then not the run's to write in.

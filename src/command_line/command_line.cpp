@@ -325,7 +325,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
         record.duration_seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         record.exit_status = outcome.status == 1 ? exit_complete : exit_error_stop;
-        record.error_message = without_last_newline(outcome.error_message);
+        record.error_message = without_last_newline(outcome.error_message + outcome.estimate_refusal);
         record.bootstrap_refusal = without_last_newline(outcome.bootstrap_refusal);
         record.replicates_summarised = outcome.replicates;
         record.results = results;
