@@ -1,0 +1,54 @@
+#include "interruption.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+volatile std::sig_atomic_t noted_signal = 0;
+
+extern "C" void note_signal(int signal_number)
+{
+    noted_signal = signal_number;
+}
+
+}  // namespace
+
+void note_interruptions()
+{
+    struct sigaction action {};
+    action.sa_handler = note_signal;
+    sigemptyset(&action.sa_mask);
+    // Interrupted writes and reads carry on, so that no file is left half
+    // written by the signal itself; the handler is used once.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int interrupting_signal()
+{
+    return noted_signal;
+}
+
+const char* signal_name(int signal_number)
+{
+    switch (signal_number) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    default:
+        return "a signal";
+    }
+}
+
+void end_by_signal(int signal_number)
+{
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    std::_Exit(128 + signal_number);
+}
