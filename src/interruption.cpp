@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <initializer_list>
 #include <cstdlib>
 
 namespace {
@@ -25,8 +26,14 @@ void note_interruptions()
     // Interrupted writes and reads carry on, so that no file is left half
     // written by the signal itself; the handler is used once.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+        // A signal the caller chose to ignore (a shell's background job, nohup)
+        // stays ignored.
+        struct sigaction inherited {};
+        if (sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal_number, &action, nullptr);
+    }
 }
 
 int interrupting_signal()

@@ -8,7 +8,7 @@
 // error stop, so that its files are closed and its record completed as on any
 // other stop. A second signal of the same kind ends the process at once.
 
-// Installs the handlers for SIGINT and SIGTERM.
+// Installs the handlers for SIGINT and SIGTERM, unless the signal is ignored.
 void note_interruptions();
 
 // The signal that asked the run to end, or 0.
