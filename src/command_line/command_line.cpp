@@ -90,7 +90,12 @@ statistics). Report the estimate mY with its SD or its quantile interval.
 
 Standard error: bootstrap progress, warnings and error messages.
 
-Exit status: 0 complete, 1 an error stop (no report written), 2 a usage error.)";
+The record says "running" from the moment the run takes its folder; the
+checksum is of the bytes read.
+
+Exit status: 0 complete, 1 an error stop (no report written; also a table that
+could not be written), 2 a usage error (an empty option value is one), 130 or
+143 interrupted by SIGINT or SIGTERM between two stages or replicates.)";
 
 // The command line's side of the dialogue: every question is answered from the
 // options, the dialogue's own text goes nowhere, messages and warnings go to

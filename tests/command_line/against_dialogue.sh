@@ -158,18 +158,19 @@ for signal in INT TERM; do
     run=$!
     until grep -q "replicates done" progress || ! kill -0 $run 2> /dev/null; do sleep 0.01; done
     kill -STOP $run
+    stopped=$(date -u +%Y-%m-%dT%H:%M:%SZ)
     cp run_record.json running.json
     echo "0 0" >> example.txt
     kill -CONT $run && kill -$signal $run
     wait $run
     echo $? > status
-    python3 - "$before" "$read_bytes" "$(cat status)" "$signal" <<'PY' || fail "SIG$signal: $(cat status)"
+    python3 - "$before" "$stopped" "$read_bytes" "$(cat status)" "$signal" <<'PY' || fail "SIG$signal: $(cat status)"
 import json, sys
-before, read_bytes, status, signal = sys.argv[1:]
+before, stopped, read_bytes, status, signal = sys.argv[1:]
 running, ended = json.load(open("running.json")), json.load(open("run_record.json"))
 code = {"INT": 130, "TERM": 143}[signal]
 assert running.get("state") == "running" and running["exit_status"] is None, running
-assert before <= running["started"] == ended["started"] <= ended["started"], (before, running, ended)
+assert before <= running["started"] == ended["started"] <= stopped, (before, stopped, running, ended)
 assert ended["state"] == "interrupted" and ended["exit_status"] == code == int(status), ended
 assert ended["data_file"]["sha256"] == read_bytes and ended["data_file"]["size"] == 60, ended["data_file"]
 message = "Error: the run was interrupted by SIG%s before its report was written" % signal
