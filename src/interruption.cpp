@@ -1,11 +1,10 @@
 #include "interruption.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <csignal>
-#include <initializer_list>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace {
 

@@ -52,7 +52,7 @@ public:
           _folder(settings.output_folder),
           c(dialogue, _folder),
           _out_of_memory_message(error_line("the machine's memory ran out during the run") + cannot_estimate),
-          _memory_reserve(new char[memory_reserve_bytes])
+          _memory_reserve(new (std::nothrow) char[memory_reserve_bytes])
     {
         for (const std::string& name : settings.guarded_files)
             _folder.guard(name);
