@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "console_dialogue.h"
 #include "run_driver.h"
 
 namespace {
@@ -48,12 +49,6 @@ protected:
         return status;
     }
 
-    static int open_descriptors()
-    {
-        const std::filesystem::directory_iterator entries("/proc/self/fd");
-        return static_cast<int>(std::distance(begin(entries), end(entries)));
-    }
-
 private:
     std::filesystem::path _folder;
     std::filesystem::path _previous;
@@ -65,9 +60,10 @@ TEST_F(RunFolder, ASecondRunStopsWhileTheFolderIsHeldAndTouchesNothing)
     const int held = ::open("log_file_admix.txt", O_RDWR);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     std::string console;
-    const int descriptors = open_descriptors();
+    const auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto open_before = descriptors();
     EXPECT_EQ(run("data.txt\ny\nn\nx\n", console), 0);
-    EXPECT_EQ(open_descriptors(), descriptors);  // the refused claim's descriptor is closed
+    EXPECT_EQ(descriptors(), open_before);  // the refused claim's descriptor is closed
     EXPECT_EQ(console.rfind("Error: another run is writing its files in the folder \"", 0), 0u) << console;
     EXPECT_EQ(console.find("Program Corvane2_0"), std::string::npos);  // stopped before the banner
     ::close(held);
@@ -104,38 +100,25 @@ TEST_F(RunFolder, BootstrapProgressOnATerminalAndInAFile)
     }
 }
 
-// Answers the console's questions for a bootstrap of 5 replicates, and at the
-// third takes all the memory there is and keeps it, as a queue of log lines
-// that grew too long would, before the allocation that fails.
-class MemoryTakingDialogue : public Dialogue {
+// At the third replicate takes all the memory there is and keeps it, as a queue
+// of log lines grown too long would, before the allocation that fails.
+class MemoryTakingDialogue : public ConsoleDialogue {
 public:
-    bool data_file_name(std::string& name) override { return (name = "data.txt", true); }
-    bool divergence_answer(char& answer) override { return (answer = 'y', true); }
-    bool bootstrap_answer(char& answer) override { return (answer = 'y', true); }
-    bool replicate_count(int& count) override { return (count = 5, true); }
-    bool seed(std::uint32_t& seed) override { return (seed = 1, true); }
-    void closing() override {}
-    std::ostream& dialogue_text() override { return _nowhere; }
-    std::ostream& messages() override { return std::cerr; }
-    std::ostream& warnings() override { return _nowhere; }
+    explicit MemoryTakingDialogue(ConsoleInput& answers) : ConsoleDialogue(answers, std::cerr) {}
     void replicate_starting(int replicate, int) override
     {
-        if (replicate < 3)
-            return;
-        for (std::size_t size = std::size_t{1} << 26; size >= 16;) {
+        for (std::size_t size = std::size_t{1} << 26; replicate == 3 && size >= 16;) {
             try {
                 _taken.emplace_back(new char[size]);
             } catch (const std::bad_alloc&) {
                 size /= 2;
             }
         }
-        throw std::bad_alloc();
+        if (replicate == 3)
+            throw std::bad_alloc();
     }
-    void replicates_done(int) override {}
-    void draw_found_no_copy(int) override {}
 
 private:
-    std::ostream _nowhere{nullptr};
     std::vector<std::unique_ptr<char[]>> _taken;
 };
 
@@ -155,10 +138,12 @@ TEST_F(RunFolder, MemoryRunningOutDuringTheBootstrapIsACleanStop)
             status >> pages;
             limit.rlim_cur = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + (std::size_t{256} << 20);
             setrlimit(RLIMIT_AS, &limit);
-            MemoryTakingDialogue dialogue;
+            std::istringstream typed("data.txt\ny\ny\n5\n1\nq\n");
+            ConsoleInput answers(typed);
+            MemoryTakingDialogue dialogue(answers);
             std::exit(run_estimate(dialogue, RunSettings{}).status == 0 ? 7 : 8);
         },
-        ::testing::ExitedWithCode(7), "^Error: the machine's memory ran out during the run\n");
+        ::testing::ExitedWithCode(7), "\nError: the machine's memory ran out during the run\n");
     std::stringstream log;
     log << std::ifstream("log_file_admix.txt").rdbuf();
     const std::string ending = "-----\nError: the machine's memory ran out during the run\n"
