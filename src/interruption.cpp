@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <initializer_list>
 
 namespace {
@@ -50,11 +49,4 @@ const char* signal_name(int signal_number)
     default:
         return "a signal";
     }
-}
-
-void end_by_signal(int signal_number)
-{
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-    std::_Exit(128 + signal_number);
 }

@@ -17,9 +17,4 @@ int interrupting_signal();
 // "SIGINT" or "SIGTERM" ("a signal" for any other).
 const char* signal_name(int signal_number);
 
-// Ends the process by the signal that interrupted it, with the default action
-// restored, so that the caller (a shell running a loop) sees that it was
-// interrupted; exits with 128 + the signal's number should that not end it.
-[[noreturn]] void end_by_signal(int signal_number);
-
 #endif

@@ -33,8 +33,5 @@ int main(int argc, char** argv)
         return run_corvane(std::cin, std::cout);
     note_interruptions();
     const std::vector<std::string> arguments(argv, argv + argc);
-    const int status = run_command_line(arguments, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
-    if (interrupting_signal() != 0 && status == 128 + interrupting_signal())
-        end_by_signal(interrupting_signal());
-    return status;
+    return run_command_line(arguments, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
 }
