@@ -601,6 +601,7 @@ int Coef_Admixture::read_whole_data_file(const std::string& name, std::string& c
         refuse(error_line("cannot read the data file " + quoted(name) + ": it is a folder or its reading failed"));
         return 0;
     }
+    _dialogue->data_file_read(contents);
     // A byte-order mark that some editors put at the start of a text file is
     // not part of the data.
     static const std::string byte_order_mark = "\xEF\xBB\xBF";
