@@ -106,11 +106,13 @@ template <typename Write>
 std::string write_beside(const std::string& path, const char* what, Write write)
 {
     if (written_in_place(path)) {
+        errno = 0;
         std::ofstream file(path);
         if (file)
             write(file);
-        if (!file.flush())
-            throw std::runtime_error("cannot write the " + std::string(what) + " \"" + path + "\"");
+        file.close();
+        if (!file)
+            throw std::runtime_error("cannot write the " + std::string(what) + " \"" + path + "\"" + reason_of(errno));
         return "";
     }
     std::string partial;

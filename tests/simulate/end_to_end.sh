@@ -5,7 +5,7 @@
 #
 # CHECK is one of
 #   reproducible  the same seed writes the same bytes (to a file or to standard
-#                 output), another seed other bytes
+#                 output, as a star or as its tree), another seed other bytes
 #   by_hand       theta = 1e-9 leaves every copy without mutation (the chance of
 #                 one is below 1e-7), so the file is known in advance
 #   tree_by_hand  the same with a tree of populations: the data file, its key
@@ -38,6 +38,10 @@ reproducible)
     cmp a.txt b.txt || fail "the same seed wrote different files"
     cmp a.txt to_stdout.txt || fail "standard output differs from the file"
     cmp -s a.txt c.txt && fail "seeds 11 and 12 wrote the same file"
+    # The star is the tree with one inner node.
+    "$simulate" --tree '(parent1:2,parent2:2,parent3:2);' --admixture parent1:0.2,parent2:0.3,parent3:0.5 \
+        --admixture-time 0.1 --theta 3 --copies 4,5,6,7 --loci 20 --seed 11 -o tree.txt 2>/dev/null
+    cmp a.txt tree.txt || fail "the star as a tree wrote another file"
     ;;
 by_hand)
     "$simulate" --mix 0.4,0.6 --split 1 --admixture-time 0.25 --theta 1e-9 --copies 3,4,5 --loci 2 \
