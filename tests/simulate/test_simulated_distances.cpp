@@ -165,6 +165,19 @@ TEST(SimulatedDistances, MeanDistancesMatchTheModelWithinThreeStandardErrors)
     }
 }
 
+TEST(PopulationTree, HeightsAreTheDeepestLeafBelowWithinTheUltrametricTolerance)
+{
+    // C lies 4e-7 deeper than A and B: within the tolerance, and the root takes
+    // the deeper path, so no parent lies below a child.
+    const simulate::PopulationTree tree = simulate::parse_newick(" ((B:0.25,A:0.25) :0.75,\n C:1.0000004);");
+    ASSERT_EQ(tree.leaves.size(), 3u);
+    EXPECT_EQ(tree.leaf(0).name, "B");
+    EXPECT_EQ(tree.leaf(2).name, "C");
+    EXPECT_EQ(tree.nodes[tree.leaf(0).parent].height, 0.25);
+    EXPECT_EQ(tree.root().height, 1.0000004);
+    EXPECT_THROW(simulate::parse_newick("((B:0.25,A:0.25):0.75,C:1.000002);"), simulate::NewickError);
+}
+
 TEST(SimulatedDistances, EngineAndLogarithmGiveTheSameDrawsEverywhere)
 {
     // The value the C++ standard requires of the 10000th output of a
