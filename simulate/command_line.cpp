@@ -281,7 +281,7 @@ void check_tree(const Typed& typed, Scenario& s)
             "a name is letters, digits, '_', '.' and '-'");
     for (std::size_t k = 0; k < s.tree.leaves.size(); ++k)
         require(s.tree.leaf(k).name != typed.hybrid, "--hybrid", typed.hybrid,
-                "the tree has a population of that name; the hybrid population is a new one");
+                "the tree has a population of that name; the hybrid population is a new one, named with --hybrid");
     s.hybrid = typed.hybrid;
     s.admixture_time = decimal("--admixture-time", typed.admixture_time);
     require(s.admixture_time >= 0, "--admixture-time", typed.admixture_time, "the admixture time is at least 0");
