@@ -75,6 +75,7 @@ private:
             _dialogue.dialogue_text() << line << std::endl;
         if (!c.read_data_in_file())
             return error_stop(c.error_message());
+        take_settings_beyond_the_data_file();
         if (!c.check_observed_pair_counts())
             return error_stop(c.error_message());
         if (!estimate(c._freq_haplotypes, c._admixture_coefficients, false))
@@ -100,6 +101,8 @@ private:
     {
         switch (_folder.claim()) {
         case OutputFolder::Claim::claimed:
+            if (_settings.after_claim)
+                _settings.after_claim(_folder);
             return true;
         case OutputFolder::Claim::log_not_creatable:
             _outcome.error_message =
@@ -112,6 +115,23 @@ private:
         _dialogue.messages() << _outcome.error_message << std::flush;
         _outcome.outputs_untouched = true;
         return false;
+    }
+
+    // The command line's values of T and mu replace the data file's, and its
+    // automatic choice of the resampling scheme is made once L is known.
+    void take_settings_beyond_the_data_file()
+    {
+        _outcome.loci = c._nb_loci;
+        _outcome.data_file_time = c._time_to_admix_event;
+        _outcome.data_file_rate = c._mutation_rate_per_year;
+        if (_settings.time_since_admixture)
+            c._time_to_admix_event = *_settings.time_since_admixture;
+        if (_settings.mutation_rate)
+            c._mutation_rate_per_year = *_settings.mutation_rate;
+        _resampling = _settings.resampling;
+        if (_resampling == Resampling::automatic)
+            _resampling = c._nb_loci >= loci_enough_for_locus_bootstrap ? Resampling::loci : Resampling::copies;
+        _outcome.resampling = _resampling;
     }
 
     // The estimation chain on one set of counts, into `target`. On failure the
@@ -187,6 +207,11 @@ private:
         c._nb_bootstrap = count;
         if (c._nb_bootstrap <= 0)
             return 1;
+        if (_settings.resampling == Resampling::automatic)
+            _dialogue.messages() << "bootstrap: resampling " << (locus_bootstrap() ? "loci" : "copies")
+                                 << " (--resample auto: " << c._nb_loci << (c._nb_loci == 1 ? " locus, " : " loci, ")
+                                 << (locus_bootstrap() ? "" : "fewer than ") << loci_enough_for_locus_bootstrap
+                                 << (locus_bootstrap() ? " or more)" : ")") << std::endl;
         if (!(locus_bootstrap() ? c.check_locus_bootstrap_possible() : c.check_bootstrap_possible())) {
             c.log_file << "-----" << std::endl << c.error_message() << std::flush;
             _dialogue.messages() << c.error_message() << std::flush;
@@ -253,7 +278,7 @@ private:
         return 1;
     }
 
-    bool locus_bootstrap() const { return _settings.resampling == Resampling::loci; }
+    bool locus_bootstrap() const { return _resampling == Resampling::loci; }
 
     static std::string log_not_written()
     {
@@ -335,6 +360,7 @@ private:
     Coef_Admixture c;
     std::ofstream _bootstrap_file;
     RunOutcome _outcome;
+    Resampling _resampling = Resampling::copies;  // the scheme chosen for this run
 };
 
 }  // namespace
