@@ -36,16 +36,15 @@ void draw_histogram(SvgPanel& panel, const std::vector<double>& values, const Pa
     }
     const int most = *std::max_element(counts.begin(), counts.end());
     panel.x_axis("mY", low - width, high + width);
-    panel.y_axis("replicates", 0, most * 1.15 + 1);
+    // The top third is left free for the legend.
+    panel.y_axis("replicates", 0, most * 1.5 + 1);
     for (int k = 0; k < histogram_classes; ++k)
         if (counts[static_cast<std::size_t>(k)] > 0)
             panel.rectangle(low + k * width, low + (k + 1) * width, 0, counts[static_cast<std::size_t>(k)],
                             bar_colour);
     panel.vertical_line(result.estimate, estimate_colour, "estimate " + format_real(result.estimate));
     if (result.quantile_2_5 && result.quantile_97_5) {
-        const std::string interval =
-            "95 % interval " + format_real(*result.quantile_2_5) + " to " + format_real(*result.quantile_97_5);
-        panel.vertical_line(*result.quantile_2_5, interval_colour, interval, true);
+        panel.vertical_line(*result.quantile_2_5, interval_colour, "2.5 % and 97.5 % quantiles", true);
         panel.vertical_line(*result.quantile_97_5, interval_colour, "", true);
     }
 }
@@ -60,13 +59,14 @@ void draw_estimates(SvgPanel& panel, const std::vector<std::string>& parents, co
         high = std::max(high, static_cast<double>(result.estimate));
     }
     panel.x_axis("parental population", 0.4, results.size() + 0.6);
-    panel.y_axis("mY", low - 0.05, high + 0.05);
+    const double room = (high - low) * 0.12;  // for the values written on the bars
+    panel.y_axis("mY", low - room, high + room);
     panel.horizontal_line(0, interval_colour);
     for (std::size_t p = 0; p < results.size(); ++p) {
         const double middle = static_cast<double>(p + 1);
         panel.x_tick(middle, parents[p]);
         panel.rectangle(middle - 0.3, middle + 0.3, 0, results[p].estimate, bar_colour);
-        panel.text(middle, results[p].estimate + (results[p].estimate < 0 ? -0.03 : 0.02),
+        panel.text(middle, results[p].estimate + (results[p].estimate < 0 ? -room * 0.6 : room * 0.25),
                    format_real(results[p].estimate));
     }
 }

@@ -189,14 +189,24 @@ public:
         label(pixels(page_x(x)), pixels(page_y(y)), words, anchor_name(anchor), "");
     }
 
-    // The legend's entries, one line each at the plotting area's top right.
+    // The legend's entries, one line each in a white box at the plotting
+    // area's top right, its width guessed from the longest text.
     void legend(const std::vector<LegendEntry>& entries)
     {
-        double y = _top + 16;
+        if (entries.empty())
+            return;
+        std::size_t longest = 0;
+        for (const LegendEntry& entry : entries)
+            longest = std::max(longest, entry.words.size());
+        const double width = 42 + 6.6 * static_cast<double>(longest);
+        const double left = _right - width - 6;
+        _out << "<rect x=\"" << pixels(left) << "\" y=\"" << pixels(_top + 4) << "\" width=\"" << pixels(width)
+             << "\" height=\"" << pixels(16.0 * static_cast<double>(entries.size()) + 6)
+             << "\" fill=\"#ffffff\" fill-opacity=\"0.85\" stroke=\"#bbbbbb\"/>\n";
+        double y = _top + 20;
         for (const LegendEntry& entry : entries) {
-            line(pixels(_right - 150), pixels(y - 4), pixels(_right - 128), pixels(y - 4), entry.colour,
-                 entry.dashed);
-            label(pixels(_right - 122), pixels(y), entry.words, "start", "");
+            line(pixels(left + 6), pixels(y - 4), pixels(left + 30), pixels(y - 4), entry.colour, entry.dashed);
+            label(pixels(left + 36), pixels(y), entry.words, "start", "");
             y += 16;
         }
     }
