@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -12,8 +13,13 @@ namespace {
 
 constexpr std::size_t bytes_looked_at = 65536;
 
+// The first bytes of a regular file; nothing of a pipe or a device, whose bytes
+// a look would take from the run.
 std::string beginning_of(const std::string& path)
 {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return "";
     std::ifstream file(path, std::ios::binary);
     std::string text(bytes_looked_at, '\0');
     file.read(&text[0], static_cast<std::streamsize>(text.size()));
@@ -30,7 +36,8 @@ std::string lower_case(std::string text)
 
 bool first_word_is_a_number(const std::string& text)
 {
-    std::istringstream words(text);
+    static const std::string byte_order_mark = "\xEF\xBB\xBF";
+    std::istringstream words(text.compare(0, 3, byte_order_mark) == 0 ? text.substr(3) : text);
     std::string word;
     if (!(words >> word))
         return false;
@@ -58,18 +65,18 @@ bool has_a_pop_line(const std::string& text)
 struct Conversion {
     const char* kind;
     const char* options;
+    const char* note;  // "" or what to know besides
 };
 
 const Conversion* conversion_of(const std::string& text)
 {
-    static const Conversion compressed{"a compressed file (gzip or BGZF)",
-                                       "--vcf FILE --regions BED --populations MAP (a VCF or BCF) or "
-                                       "--fasta FILE --populations MAP (sequences)"};
-    static const Conversion vcf{"a VCF file", "--vcf FILE --regions BED --populations MAP"};
-    static const Conversion bcf{"a BCF file", "--vcf FILE --regions BED --populations MAP"};
-    static const Conversion fasta{"a FASTA file", "--fasta FILE --populations MAP (one file per locus)"};
-    static const Conversion arlequin{"an Arlequin project", "--arlequin FILE (one file per locus)"};
-    static const Conversion genepop{"a Genepop file", "--genepop FILE"};
+    static const Conversion compressed{"a compressed file (gzip or BGZF)", "--vcf FILE --regions BED --populations MAP",
+                                       " (a VCF or BCF; for compressed FASTA, --fasta FILE --populations MAP)"};
+    static const Conversion vcf{"a VCF file", "--vcf FILE --regions BED --populations MAP", ""};
+    static const Conversion bcf{"a BCF file", "--vcf FILE --regions BED --populations MAP", ""};
+    static const Conversion fasta{"a FASTA file", "--fasta FILE --populations MAP", " (--fasta once per locus)"};
+    static const Conversion arlequin{"an Arlequin project", "--arlequin FILE", " (--arlequin once per locus)"};
+    static const Conversion genepop{"a Genepop file", "--genepop FILE", ""};
     if (text.compare(0, 2, "\x1f\x8b") == 0)
         return &compressed;
     if (text.compare(0, 3, "BCF") == 0)
@@ -115,7 +122,7 @@ std::string foreign_format_advice(const std::string& path)
         return "";
     return quoted(path) + " is " + conversion->kind + ", not a corvane data file; convert it first with " +
            "corvane-prepare " + conversion->options +
-           " --hybrid NAME --parents NAME,NAME -o DATA_FILE, then run corvane on DATA_FILE";
+           " --hybrid NAME --parents NAME,NAME -o DATA_FILE" + conversion->note + ", then run corvane on DATA_FILE";
 }
 
 std::string closest_option(const std::string& unknown, const std::vector<std::string>& known)

@@ -164,8 +164,14 @@ grep -q 'did you mean --bootstrap?' stderr || fail "a mistyped option: no sugges
 # Advice: another format names corvane-prepare's option; a folder that cannot be
 # written is named with the system's reason; --seed without -b is warned about.
 printf 'Cattle\nINRA063\nPop\nBorgou_1 , 0176 0180\n' > cattle.gen
-"$program" -q cattle.gen 2> stderr
-[ $? = 1 ] && grep -q 'is a Genepop file.*corvane-prepare --genepop' stderr || fail "a Genepop file: no advice"
+printf '>s1\nACGT\n' > locus.fa
+printf '##fileformat=VCFv4.2\n' > calls.vcf
+printf '[Profile]\n  Title="mtDNA"\n' > project.arp
+for pair in cattle.gen:genepop locus.fa:fasta calls.vcf:vcf project.arp:arlequin; do
+    "$program" -q "${pair%%:*}" 2> stderr
+    [ $? = 1 ] && grep -q "not a corvane data file; convert it first with corvane-prepare --${pair#*:} " stderr ||
+        fail "${pair%%:*}: no advice naming --${pair#*:}"
+done
 "$program" -q -o /sys "$root/examples/example.txt" 2> stderr
 grep -q '^Error: the output folder "/sys" cannot be written: ' stderr || fail "an unwritable folder: $(cat stderr)"
 "$program" -q -s 5 -o seeded "$root/examples/example.txt" > /dev/null 2> stderr
