@@ -70,7 +70,8 @@ std::vector<double> round_ticks(double low, double high)
     }
     std::vector<double> ticks;
     const double first = std::ceil(low / step - 1e-9);
-    for (double k = first; k * step <= high + step * 1e-9; k += 1) {
+    // The count is bounded too: far from zero, k + 1 can round back to k.
+    for (double k = first; k * step <= high + step * 1e-9 && ticks.size() < 4 * wanted_tick_count; k += 1) {
         const double position = k * step;
         ticks.push_back(std::fabs(position) < step * 1e-9 ? 0.0 : position);
     }
