@@ -104,8 +104,8 @@ with the same answers: DIR/result_admix.txt (the report), DIR/log_file_admix.txt
 (what produced them: version, command line, data file checksum, answers, times,
 exit status, estimates, warnings). A bootstrap also writes DIR/bootstrap.tsv,
 one row per replicate with a column per parental population; --plot writes
-DIR/bootstrap.svg. A run removes these files of an earlier run from DIR before
-it writes, so that DIR never mixes two runs.
+DIR/bootstrap.svg. A run first removes all these files of an earlier run from
+DIR (the log it empties), so that DIR never mixes two runs.
 
 T and MU: the model adds 2 T MU to each parental population's own mean
 coalescence time, so MU is the mutation rate per locus and per unit of T (per
@@ -124,11 +124,12 @@ writes the same files as the console's bootstrap.
 
 Standard output: a tab-separated table with a header line, one line per
 parental population: parent, population, mY and, with a bootstrap, boot_mean,
-boot_sd and q2.5, q97.5, the 2.5 % and 97.5 % quantiles of that parent's replicate values,
-computed like R's default quantile (type 7: linear interpolation between order
-statistics). Report the estimate mY with its SD or its quantile interval.
+boot_sd and q2.5, q97.5, the 2.5 % and 97.5 % quantiles of that parent's
+replicate values, computed like R's default quantile (type 7: linear
+interpolation between order statistics). Report the estimate mY with its SD or its quantile interval.
 
-Standard error: bootstrap progress, warnings and error messages.
+Standard error: bootstrap progress, the key and the resampling scheme used,
+warnings (the record keeps them too) and error messages.
 
 Exit status: 0 complete, 1 an error stop (no report written), 2 a usage error.)";
 
