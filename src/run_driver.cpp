@@ -121,7 +121,6 @@ private:
     // automatic choice of the resampling scheme is made once L is known.
     void take_settings_beyond_the_data_file()
     {
-        _outcome.loci = c._nb_loci;
         _outcome.data_file_time = c._time_to_admix_event;
         _outcome.data_file_rate = c._mutation_rate_per_year;
         if (_settings.time_since_admixture)

@@ -49,7 +49,6 @@ struct RunOutcome {
     std::vector<float> bootstrap_sds;
     std::string bootstrap_refusal;   // why a bootstrap that was asked for was not run
     Resampling resampling = Resampling::copies;  // the scheme the bootstrap used or would have used
-    int loci = 0;                                 // L, once the data file is read
     // The data file's time since admixture and mutation rate, once read.
     std::optional<float> data_file_time;
     std::optional<float> data_file_rate;
