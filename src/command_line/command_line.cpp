@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <sstream>
 #include <system_error>
 
 #include "COEF_ADMIX.h"
