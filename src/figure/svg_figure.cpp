@@ -90,11 +90,11 @@ std::pair<double, double> drawable_span(double low, double high)
     return {low, high};
 }
 
-} // namespace
+}  // namespace
 
 // Writes one panel: maps data units to the page, whose plotting area is the
 // panel's box less its margins.
-class PanelWriter {
+class SvgFigure::PanelWriter {
 public:
     PanelWriter(std::ostream& out, double top, double width, double height, int index)
         : _out(out), _index(index), _left(margin_left), _right(width - margin_right), _top(top + margin_top),
