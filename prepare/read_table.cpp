@@ -190,7 +190,11 @@ private:
         const Haplotype row = haplotype_of(fields);
         const std::size_t haplotype = locus.haplotype_index(row);
         check_agrees(locus, locus.haplotypes[haplotype], row);
-        locus.add_copies(raw_.population_index(population), haplotype, copies);
+        try {
+            locus.add_copies(raw_.population_index(population), haplotype, copies);
+        } catch (const DataError& overflow) {
+            throw DataError(reader_.here() + overflow.what());
+        }
     }
 
     LineReader reader_;

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # One end-to-end case of corvane-prepare: runs the real program in a fresh
 # temporary folder holding a copy of tests/prepare/inputs/, then checks its exit
-# status, a line of its standard error, the files it wrote (byte for byte) and,
-# when asked, the report of corvane run on the data file it wrote.
+# status, its whole standard error, the files it wrote (byte for byte) and, when
+# asked, the report of corvane run on the data file it wrote.
 #
 #   run_case.sh PREPARE CORVANE NAME
 #
 # NAME is a row of cases.tsv, whose tab-separated fields after the name are:
 # STATUS     the expected exit status
 # ARGUMENTS  the command line after the program's name (shell words)
-# MESSAGE    a line that standard error must hold, or "-"
-# FILES      "written=expected ..." pairs, expected under tests/prepare/expected/, or "-"
+# STDERR     the whole standard error: its lines joined by "\n", "-" for none, or
+#            "@FILE" for a file under tests/prepare/expected/ ("\t" stands for a tab)
+# FILES      "written=expected ..." pairs, expected under tests/prepare/expected/
+#            (stdout.txt is the standard output), or "-"
 # ESTIMATE   the expected result_admix.txt of `corvane` on data.txt, or "-"
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,8 +33,14 @@ eval "set -- $arguments"
 "$prepare" "$@" > stdout.txt 2> stderr.txt
 actual=$?
 [ "$actual" = "$status" ] || fail "exit status $actual, expected $status"
-if [ "$message" != - ] && ! grep -q -x -F -- "$message" stderr.txt; then
-    fail "standard error lacks the line: $message"
+case "$message" in
+    -) : > expected_stderr.txt ;;
+    @*) cp "$here/expected/${message#@}" expected_stderr.txt ;;
+    *) message=${message//\\t/$'\t'}; printf '%s\n' "${message//\\n/$'\n'}" > expected_stderr.txt ;;
+esac
+if ! cmp -s expected_stderr.txt stderr.txt; then
+    fail "standard error differs:"
+    diff -u expected_stderr.txt stderr.txt
 fi
 if [ "$files" != - ]; then
     for pair in $files; do
