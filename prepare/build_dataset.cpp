@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <limits>
 
 #include "errors.h"
+#include "text_input.h"
 
 namespace prepare {
 
@@ -140,11 +140,11 @@ dataset::Locus written_locus(const RawLocus& raw, const std::vector<std::size_t>
         for (std::size_t j = 0; j < i; ++j) {
             const Haplotype& hj = raw.haplotypes[kept[j]];
             const double d = distance_between(hi, hj, raw.payload, kind, repeat_length);
-            if (!(d <= std::numeric_limits<float>::max()))
+            if (!fits_data_file(d))
                 throw UsageError("the distance between haplotypes " + quoted(hj.name) + " and " + quoted(hi.name) +
                                  " of locus " + quoted(raw.name) + " is " + dataset::real_text(d) +
-                                 ", more than a data file can hold (3.40282e+38); give a larger --repeat-length "
-                                 "or --distance 01");
+                                 ", which a data file cannot hold (0 or from 1.2e-38 to 3.4e+38); give another "
+                                 "--repeat-length or --distance 01");
             locus.distances[i][j] = locus.distances[j][i] = d;
             if (kind == Distance::repeats2 && raw.payload == Payload::sizes)
                 note_fractional_repeats(hj, hi, repeat_length, outcome);

@@ -1,18 +1,17 @@
 #include "run_prepare.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
 #include <set>
-#include <tuple>
-#include <algorithm>
 #include <streambuf>
+#include <tuple>
 
 #include "build_dataset.h"
 #include "errors.h"
