@@ -5,17 +5,50 @@
 #include <htslib/hts.h>
 #include <htslib/vcf.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 
 #include "errors.h"
 #include "readers.h"
 
 namespace prepare {
 
+namespace {
+
+// Regions sorted by chromosome and start overlap exactly when one starts before
+// the furthest end of those before it on its chromosome.
+void refuse_overlaps(const std::vector<Region>& regions, const std::string& bed_file)
+{
+    std::vector<const Region*> sorted;
+    for (const Region& region : regions)
+        sorted.push_back(&region);
+    std::sort(sorted.begin(), sorted.end(), [](const Region* a, const Region* b) {
+        return std::tie(a->chromosome, a->start, a->line) < std::tie(b->chromosome, b->start, b->line);
+    });
+    const Region* furthest = nullptr;
+    for (const Region* region : sorted) {
+        if (furthest && furthest->chromosome == region->chromosome && region->start < furthest->end) {
+            const auto [earlier, later] = std::minmax(furthest, region, [](const Region* a, const Region* b) {
+                return a->line < b->line;
+            });
+            throw DataError(at_line(bed_file, later->line) + "the region " + quoted(later->name) +
+                            " overlaps the region " + quoted(earlier->name) + " of line " +
+                            std::to_string(earlier->line) + "; a variant site may belong to one locus only");
+        }
+        if (!furthest || furthest->chromosome != region->chromosome || region->end > furthest->end)
+            furthest = region;
+    }
+}
+
+}  // namespace
+
 std::vector<Region> read_regions(const std::string& bed_file)
 {
     std::vector<Region> regions;
+    std::map<std::string, long> line_of_name;
     LineReader reader(bed_file);
     std::string line;
     while (reader.next(line)) {
@@ -34,18 +67,13 @@ std::vector<Region> read_regions(const std::string& bed_file)
                                          : region.chromosome + ":" + std::to_string(region.start + 1) + "-" +
                                                std::to_string(region.end);
         region.line = reader.line_number();
-        for (const Region& earlier : regions) {
-            if (earlier.name == region.name)
-                throw DataError(reader.here() + "a second region is named " + quoted(region.name));
-            if (earlier.chromosome == region.chromosome && earlier.start < region.end && region.start < earlier.end)
-                throw DataError(reader.here() + "the region " + quoted(region.name) + " overlaps the region " +
-                                quoted(earlier.name) + " of line " + std::to_string(earlier.line) +
-                                "; a variant site may belong to one locus only");
-        }
+        if (!line_of_name.emplace(region.name, region.line).second)
+            throw DataError(reader.here() + "a second region is named " + quoted(region.name));
         regions.push_back(region);
     }
     if (regions.empty())
         throw DataError(bed_file + ": no region was found");
+    refuse_overlaps(regions, bed_file);
     return regions;
 }
 
