@@ -93,7 +93,7 @@ std::string dropped_text(const RawLocus& raw, std::size_t population)
         return "";
     std::vector<std::string> parts;
     for (const auto& [reason, copies] : raw.dropped[population])
-        parts.push_back(std::to_string(copies) + " " + reason);
+        parts.push_back(reason + ": " + std::to_string(copies));
     return " (left out here: " + joined(parts) + ")";
 }
 

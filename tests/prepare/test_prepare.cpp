@@ -26,6 +26,12 @@ void* operator new(std::size_t size)
         return memory;
     throw std::bad_alloc();
 }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    if (allocations_until_failure >= 0 && allocations_until_failure-- == 0)
+        return nullptr;
+    return std::malloc(size ? size : 1);
+}
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept { std::free(memory); }
