@@ -1,13 +1,16 @@
 #include "run_driver.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "COEF_ADMIX.h"
 #include "console_dialogue.h"
 #include "console_input.h"
+#include "interruption.h"
 #include "number_format.h"
 #include "output_folder.h"
 
@@ -44,10 +47,17 @@ bool all_finite(const float* values, int count)
 class RunDriver {
 public:
     RunDriver(Dialogue& dialogue, const RunSettings& settings)
-        : _dialogue(dialogue), _settings(settings), _folder(settings.output_folder), c(dialogue, _folder)
+        : _dialogue(dialogue),
+          _settings(settings),
+          _folder(settings.output_folder),
+          c(dialogue, _folder),
+          _out_of_memory_message(error_line("the machine's memory ran out during the run") + cannot_estimate),
+          _memory_reserve(new (std::nothrow) char[memory_reserve_bytes])
     {
         for (const std::string& name : settings.guarded_files)
             _folder.guard(name);
+        if (settings.when_folder_taken)
+            _folder.when_taken(settings.when_folder_taken);
     }
 
     RunOutcome run()
@@ -55,31 +65,34 @@ public:
         try {
             _outcome.status = run_stages();
         } catch (const std::bad_alloc&) {
-            // Memory that ran out where no storage estimate reaches (a log line,
-            // a message): what the run holds is given back before the stop is
-            // made, so that the stop itself has room.
-            release_storage();
-            _outcome.status = error_stop(error_line("the machine's memory ran out during the run") + cannot_estimate);
+            stop_for_lack_of_memory();
         }
-        if (!_outcome.outputs_untouched && _settings.before_release)
-            _settings.before_release(_outcome);
+        if (!_outcome.outputs_untouched && _settings.before_release) {
+            try {
+                _settings.before_release(_outcome);
+            } catch (const std::bad_alloc&) {
+                // the caller's files could not be made; the run's own are closed
+            }
+        }
         return _outcome;
     }
 
 private:
     int run_stages()
     {
-        if (!claim_folder())
+        if (!claim_folder() || interrupted())
             return 0;
         for (const char* line : banner_lines)
             _dialogue.dialogue_text() << line << std::endl;
         if (!c.read_data_in_file())
             return error_stop(c.error_message());
+        if (interrupted())
+            return 0;
         if (!c.check_observed_pair_counts())
             return error_stop(c.error_message());
-        if (!estimate(c._freq_haplotypes, c._admixture_coefficients, false))
+        if (!estimate(c._freq_haplotypes, c._admixture_coefficients, false) || interrupted())
             return 0;
-        if (!bootstrap_stage())
+        if (!bootstrap_stage() || interrupted())
             return 0;
         // A log that could not be written is an error stop like any other: no
         // report then, so that a report on disk always comes with its whole log.
@@ -148,8 +161,13 @@ private:
         // before the elimination would fail on it.
         if (!times_and_equations_finite())
             return not_finite_stop(in_bootstrap);
-        if (!c.gaussian_elimination(target))
+        if (!c.gaussian_elimination(target)) {
+            if (!c.refusal_message().empty()) {
+                _outcome.estimate_refusal = c.refusal_message();
+                _dialogue.warnings() << c.refusal_message() << std::flush;
+            }
             return error_stop(error_line("Gaussian Elimination"));
+        }
         if (!all_finite(target, c._nb_parent_pops))
             return not_finite_stop(in_bootstrap);
         return 1;
@@ -234,6 +252,8 @@ private:
         const int N = c._nb_bootstrap;
         c.write_log_in_background();
         for (int i = 1; i <= N; ++i) {
+            if (interrupted())
+                return 0;
             _dialogue.replicate_starting(i, N);
             float* row = c._admixture_coef_boot[i - 1];
             if (!estimate_replicate(row))
@@ -251,6 +271,36 @@ private:
         }
         _dialogue.replicates_done(N);
         return 1;
+    }
+
+    // An interrupt noted since the last look ends the run here, by the error
+    // stop, which closes the files as on any other stop.
+    bool interrupted()
+    {
+        const int signal_number = interrupting_signal();
+        if (signal_number == 0)
+            return false;
+        _outcome.interrupted_by = signal_number;
+        error_stop(error_line(std::string("the run was interrupted by ") + signal_name(signal_number) +
+                              " before its report was written"));
+        return true;
+    }
+
+    // Memory that ran out where no storage estimate reaches (a log line, a
+    // message): the reserve kept for this moment and what the run holds are
+    // given back first, and the message was made at the start, so that the
+    // stop itself finds room.
+    void stop_for_lack_of_memory()
+    {
+        _memory_reserve.reset();
+        std::vector<std::vector<float>>().swap(_outcome.replicate_estimates);
+        try {
+            release_storage();
+            _outcome.status = error_stop(_out_of_memory_message);
+        } catch (const std::bad_alloc&) {
+            _outcome.status = 0;
+            std::fputs(_out_of_memory_message.c_str(), stderr);
+        }
     }
 
     bool locus_bootstrap() const { return _settings.resampling == Resampling::loci; }
@@ -335,6 +385,11 @@ private:
     Coef_Admixture c;
     std::ofstream _bootstrap_file;
     RunOutcome _outcome;
+    const std::string _out_of_memory_message;
+    // Room for the stop when memory runs out: the log lines of the replicate in
+    // hand, the messages and the caller's record.
+    static constexpr std::size_t memory_reserve_bytes = std::size_t{8} << 20;
+    std::unique_ptr<char[]> _memory_reserve;
 };
 
 }  // namespace
