@@ -4,7 +4,8 @@
 For every model of the scan (sets of sources among the data file's candidates,
 sizes as --sources gives them) it works out, without the program:
   - mY, the estimate on the hybrid and the sources alone, rounded as the
-    estimator rounds it (exact_estimate.py's arithmetic on the cut data);
+    estimator rounds it and checked against the precise estimate as it checks
+    it (exact_estimate.py's arithmetic on the cut data);
   - the residuals e_o = T(H,o) - sum_k mY_k T(S_k,o) of the references, the
     times taken exactly from the pair sums;
   - the delete-one-locus jackknife (mY and e recomputed without each locus),
@@ -51,8 +52,9 @@ def estimate(T, mu, loci, sources):
     if not ok:
         return None
     ee.add_time_to_admix_event(K, PT, T, mu)
-    M, v, _, _ = ee.equations(K, PT, H)
-    return ee.solve(K, M, v)
+    M, v, _ = ee.equations(K, PT, H)
+    HS, PS = ee.precise_times(T, mu, K, len(cut), cut, lambda l: cut[l]["counts"])
+    return ee.solve(K, M, v, ee.precise_solution(K, PS, HS))
 
 
 def residuals(tables, loci_used, sources, references, mY):
