@@ -72,7 +72,7 @@ void add_options(CLI::App& app, Options& o)
         ->type_name("NAME[,NAME...]")->delimiter(',')->required();
     app.add_option("--time", o.time_since_admixture, "time since the admixture event (default 0)")
         ->type_name("T")->check(CLI::NonNegativeNumber);
-    app.add_option("--rate", o.mutation_rate, "mutation rate per year (default 0)")
+    app.add_option("--rate", o.mutation_rate, "mutation rate per locus and per unit of T (default 0)")
         ->type_name("MU")->check(CLI::NonNegativeNumber);
     app.add_option("-o,--output", o.output, "the data file to write")->type_name("FILE")->required();
     app.add_option("--key", o.key, "the key file (default: the data file's name with .haplotypes.tsv)")

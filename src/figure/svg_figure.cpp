@@ -70,7 +70,8 @@ std::vector<double> round_ticks(double low, double high)
     }
     std::vector<double> ticks;
     const double first = std::ceil(low / step - 1e-9);
-    for (double k = first; k * step <= high + step * 1e-9; k += 1) {
+    // The count is bounded too: far from zero, k + 1 can round back to k.
+    for (double k = first; k * step <= high + step * 1e-9 && ticks.size() < 4 * wanted_tick_count; k += 1) {
         const double position = k * step;
         ticks.push_back(std::fabs(position) < step * 1e-9 ? 0.0 : position);
     }
@@ -89,11 +90,11 @@ std::pair<double, double> drawable_span(double low, double high)
     return {low, high};
 }
 
-} // namespace
+}  // namespace
 
 // Writes one panel: maps data units to the page, whose plotting area is the
 // panel's box less its margins.
-class PanelWriter {
+class SvgFigure::PanelWriter {
 public:
     PanelWriter(std::ostream& out, double top, double width, double height, int index)
         : _out(out), _index(index), _left(margin_left), _right(width - margin_right), _top(top + margin_top),
@@ -189,14 +190,24 @@ public:
         label(pixels(page_x(x)), pixels(page_y(y)), words, anchor_name(anchor), "");
     }
 
-    // The legend's entries, one line each at the plotting area's top right.
+    // The legend's entries, one line each in a white box at the plotting
+    // area's top right, its width guessed from the longest text.
     void legend(const std::vector<LegendEntry>& entries)
     {
-        double y = _top + 16;
+        if (entries.empty())
+            return;
+        std::size_t longest = 0;
+        for (const LegendEntry& entry : entries)
+            longest = std::max(longest, entry.words.size());
+        const double width = 42 + 6.6 * static_cast<double>(longest);
+        const double left = _right - width - 6;
+        _out << "<rect x=\"" << pixels(left) << "\" y=\"" << pixels(_top + 4) << "\" width=\"" << pixels(width)
+             << "\" height=\"" << pixels(16.0 * static_cast<double>(entries.size()) + 6)
+             << "\" fill=\"#ffffff\" fill-opacity=\"0.85\" stroke=\"#bbbbbb\"/>\n";
+        double y = _top + 20;
         for (const LegendEntry& entry : entries) {
-            line(pixels(_right - 150), pixels(y - 4), pixels(_right - 128), pixels(y - 4), entry.colour,
-                 entry.dashed);
-            label(pixels(_right - 122), pixels(y), entry.words, "start", "");
+            line(pixels(left + 6), pixels(y - 4), pixels(left + 30), pixels(y - 4), entry.colour, entry.dashed);
+            label(pixels(left + 36), pixels(y), entry.words, "start", "");
             y += 16;
         }
     }

@@ -30,8 +30,6 @@
 // Where a text stands against its point: its start, middle or end.
 enum class TextAnchor { start, middle, end };
 
-class PanelWriter;
-
 class SvgPanel {
 public:
     explicit SvgPanel(std::string title);
@@ -103,6 +101,7 @@ public:
     void write(std::ostream& out) const;
 
 private:
+    class PanelWriter;  // maps one panel's data to the page and writes it
     static void write_panel(PanelWriter& writer, const SvgPanel& panel);
 
     std::string _title;

@@ -26,3 +26,12 @@ TEST(SvgFigure, MapsDataToThePlottingAreaAndDropsWhatIsNotFinite)
     EXPECT_NE(svg.find(">10</text>"), std::string::npos);
     EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
 }
+
+TEST(SvgFigure, AnAxisFarFromZeroEndsItsTicks)
+{
+    SvgFigure figure("t");
+    SvgPanel& panel = figure.add_panel("p");
+    panel.x_axis("x", 1e300, 1e300 * (1 + 4e-16)); // a span of a few units in the last place
+    panel.y_axis("y", 0, 1);
+    EXPECT_NE(figure.text().find("</svg>"), std::string::npos);
+}
