@@ -1,7 +1,6 @@
 #include "scan_data.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -56,38 +55,6 @@ std::string read_whole_file(const std::string& path, const char* what)
     return contents;
 }
 
-bool is_digit(char ch)
-{
-    return ch >= '0' && ch <= '9';
-}
-
-// A decimal number with optional sign, point and exponent, and nothing else,
-// as the estimator accepts it.
-bool is_decimal_number(const std::string& token)
-{
-    std::size_t pos = 0;
-    if (pos < token.size() && (token[pos] == '+' || token[pos] == '-'))
-        ++pos;
-    std::size_t digits = 0;
-    while (pos < token.size() && is_digit(token[pos])) { ++pos; ++digits; }
-    if (pos < token.size() && token[pos] == '.') {
-        ++pos;
-        while (pos < token.size() && is_digit(token[pos])) { ++pos; ++digits; }
-    }
-    if (digits == 0)
-        return false;
-    if (pos < token.size() && (token[pos] == 'e' || token[pos] == 'E')) {
-        ++pos;
-        if (pos < token.size() && (token[pos] == '+' || token[pos] == '-'))
-            ++pos;
-        std::size_t exponent_digits = 0;
-        while (pos < token.size() && is_digit(token[pos])) { ++pos; ++exponent_digits; }
-        if (exponent_digits == 0)
-            return false;
-    }
-    return pos == token.size();
-}
-
 // Reads typed values from the tokens, or throws RunError naming the file, the
 // value expected and the token found.
 class TokenReader {
@@ -96,18 +63,14 @@ public:
 
     void label(const std::string& what) { take(what); }
 
-    // The float nearest to the decimal token (from_chars and strtof both round
+    // The float nearest to the decimal token (decimal_to_float rounds
     // correctly); a magnitude beyond the floats is the largest float.
     float real(const std::string& what)
     {
         take(what);
         if (!is_decimal_number(_token))
             fail("expected " + what + " (a decimal number), found " + quoted(_token));
-        float value = 0;
-        const char* end = _token.data() + _token.size();
-        const auto [stop, problem] = std::from_chars(_token.data(), end, value);
-        if (problem != std::errc() || stop != end)
-            value = std::strtof(_token.c_str(), nullptr);
+        float value = decimal_to_float(_token);
         if (std::isinf(value))
             value = std::copysign(std::numeric_limits<float>::max(), value);
         return value;
