@@ -1,7 +1,6 @@
 #include "COEF_ADMIX.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -43,39 +42,7 @@ std::ostream& operator<<(std::ostream& out, Real real)
 }
 
 // ---------------------------------------------------------------------------
-// Tokens of the data file
-
-bool is_digit(char ch)
-{
-    return ch >= '0' && ch <= '9';
-}
-
-// A decimal number with optional sign, point and exponent, and nothing else:
-// no infinity, no not-a-number, no hexadecimal floating notation.
-bool is_decimal_number(const std::string& token)
-{
-    std::size_t pos = 0;
-    if (pos < token.size() && (token[pos] == '+' || token[pos] == '-'))
-        ++pos;
-    std::size_t mantissa_digits = 0;
-    while (pos < token.size() && is_digit(token[pos])) { ++pos; ++mantissa_digits; }
-    if (pos < token.size() && token[pos] == '.') {
-        ++pos;
-        while (pos < token.size() && is_digit(token[pos])) { ++pos; ++mantissa_digits; }
-    }
-    if (mantissa_digits == 0)
-        return false;
-    if (pos < token.size() && (token[pos] == 'e' || token[pos] == 'E')) {
-        ++pos;
-        if (pos < token.size() && (token[pos] == '+' || token[pos] == '-'))
-            ++pos;
-        std::size_t exponent_digits = 0;
-        while (pos < token.size() && is_digit(token[pos])) { ++pos; ++exponent_digits; }
-        if (exponent_digits == 0)
-            return false;
-    }
-    return pos == token.size();
-}
+// Findings in the data file
 
 // Doubtful things found in a data file that are read all the same: each kind
 // shows its first few findings, one warning line each, then how many more.
@@ -173,20 +140,6 @@ void note_sizes_that_differ_from_counts(DataFileFindings& findings, int locus, i
                              std::to_string(p) + " (" + std::to_string(sizes[p]) +
                              ") differs from the sum of its counts (" + std::to_string(sum) + ")");
     }
-}
-
-// A decimal token's value rounded to the nearest float. from_chars and strtof
-// both round correctly, so they agree; from_chars is the faster, and strtof
-// serves what from_chars leaves (a leading '+', a magnitude beyond the floats
-// or below them, which strtof makes infinite or zero).
-float decimal_to_float(const std::string& token)
-{
-    float value = 0;
-    const char* end = token.data() + token.size();
-    const auto [stop, problem] = std::from_chars(token.data(), end, value);
-    if (problem == std::errc() && stop == end)
-        return value;
-    return std::strtof(token.c_str(), nullptr);
 }
 
 // Reads the data file's tokens into typed values. On the first problem it keeps

@@ -49,11 +49,16 @@ private:
         return start;
     }
 
-public:
-
-private:
     std::string _text;
     std::size_t _pos = 0;
 };
+
+// A decimal number with optional sign, point and exponent, and nothing else:
+// no infinity, no not-a-number, no hexadecimal floating notation.
+bool is_decimal_number(const std::string& token);
+
+// A decimal token's value rounded to the nearest float (infinite beyond the
+// floats, as strtof gives it).
+float decimal_to_float(const std::string& token);
 
 #endif

@@ -47,7 +47,47 @@ for case_dir in "${cases[@]}"; do
     fi
 done
 
+# corvane-prepare's cases (every row of its table, exit status only), and the
+# refusal runs of corvane-simulate and corvane-scan through a wrapper that puts
+# valgrind before the program (their other runs compare figures that valgrind's
+# long double, computed as double, would change).
+memcheck="valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible"
+prepare_rows=$(awk -F '\t' '!/^#/ && NF > 1 { print $1 }' "$root/tests/prepare/cases.tsv")
+printf '%s\n' $prepare_rows | xargs -P "$jobs" -I{} bash -c '
+    CORVANE_RUN_PREFIX="$1 --log-file=$2/prepare.$5.memcheck" \
+        bash "$3/tests/prepare/run_case.sh" "$4/prepare/corvane-prepare" "$4/corvane" "$5" > "$2/prepare.$5.out" 2>&1 \
+        && touch "$2/prepare.$5.passed"' _ "$memcheck" "$valgrind_log" "$root" "$plain_build" {}
+wrapper() {  # NAME PROGRAM: a script that runs PROGRAM under memcheck
+    printf '#!/usr/bin/env bash\nexec %s --log-file=%s/%s.%%p.memcheck %s "$@"\n' \
+        "$memcheck" "$valgrind_log" "$1" "$2" > "$valgrind_log/$1" && chmod +x "$valgrind_log/$1"
+}
+wrapper corvane-simulate "$plain_build/simulate/corvane-simulate"
+wrapper corvane-scan "$plain_build/scan/corvane-scan"
+bash "$root/tests/simulate/end_to_end.sh" "$valgrind_log/corvane-simulate" "$plain_build/corvane" refusals \
+    > "$valgrind_log/simulate.refusals.out" 2>&1 && touch "$valgrind_log/simulate.refusals.passed"
+bash "$root/tests/scan/run_scan_tests.sh" refusals "$valgrind_log/corvane-scan" "$plain_build/corvane" \
+    "$plain_build/simulate/corvane-simulate" > "$valgrind_log/scan.refusals.out" 2>&1 \
+    && touch "$valgrind_log/scan.refusals.passed"
+other_run=0
+other_passed=0
+for name in $(printf 'prepare.%s\n' $prepare_rows) simulate.refusals scan.refusals; do
+    other_run=$((other_run + 1))
+    if [ -e "$valgrind_log/$name.passed" ]; then
+        other_passed=$((other_passed + 1))
+    else
+        echo "FAILED under valgrind: $name"
+        cat "$valgrind_log/$name.out" 2>/dev/null | head -n 20
+    fi
+done
+# A program that exits with status 99 made memcheck report an error.
+for report in "$valgrind_log"/*.memcheck; do
+    [ -s "$report" ] || continue
+    echo "memcheck reported in $(basename "$report"):"; head -n 30 "$report"
+    other_passed=-1
+done
+
 echo
 echo "make check: AddressSanitizer + UndefinedBehaviorSanitizer: ${asan_summary:-no result}"
-echo "make check: valgrind memcheck: $valgrind_passed of $valgrind_run end-to-end cases passed"
-[ "$asan_status" -eq 0 ] && [ "$valgrind_passed" -eq "$valgrind_run" ]
+echo "make check: valgrind memcheck: $valgrind_passed of $valgrind_run end-to-end cases of corvane passed"
+echo "make check: valgrind memcheck: $other_passed of $other_run runs of corvane-prepare, corvane-simulate and corvane-scan passed"
+[ "$asan_status" -eq 0 ] && [ "$valgrind_passed" -eq "$valgrind_run" ] && [ "$other_passed" -eq "$other_run" ]
