@@ -19,6 +19,7 @@
 
 #include "console_dialogue.h"
 #include "data_file_tokens.h"
+#include "log_blocks.h"
 #include "number_format.h"
 #include "output_folder.h"
 #include "quoted_text.h"
@@ -445,6 +446,12 @@ bool Coef_Admixture::open_log()
 {
     if (log_file.is_open())
         return true;
+    if (_log_detail == LogDetail::none) {
+        // Every line goes nowhere; the folder's claim removes the empty log it
+        // created, and an earlier run's log is left as it was.
+        log_file.open("/dev/null", std::ios::out);
+        return log_file.is_open();
+    }
     log_file.open(output_path(OutputFolder::log_name), std::ios::out | std::ios::trunc);
     if (_outputs && log_file.is_open())
         _outputs->log_taken();
@@ -1515,34 +1522,60 @@ int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
 
 void Coef_Admixture::write_log_in_background()
 {
-    if (plain_arithmetic_forced() || _log_writer)
+    if (_log_writer || !_replicate_blocks_logged)
+        return;
+    if (_log_detail != LogDetail::full) {
+        _replicate_blocks_logged = false;
+        _log = &_no_log;
+        return;
+    }
+    if (plain_arithmetic_forced())
         return;
     try {
-        _log_writer = std::make_unique<BackgroundLineWriter>(log_file);
+        _log_writer = std::make_unique<BlockLogWriter>(log_file);
+        _log_blocks = std::make_unique<LogBlocks>(*_log_writer);
+        _replicate_log = std::make_unique<std::ostream>(_log_blocks.get());
     } catch (const std::exception&) {
+        _replicate_log.reset();
+        _log_blocks.reset();
+        _log_writer.reset();
         return;  // no thread to be had: the engine writes every line itself
     }
-    _log = &_replicate_lines;
+    _log = _replicate_log.get();
 }
 
-// The previous replicate's lines are finished: they are written while the next
-// one is computed.
-void Coef_Admixture::hand_over_replicate_lines()
+void Coef_Admixture::end_replicate_log()
 {
-    if (!_log_writer)
-        return;
-    _log_writer->hand_over(_replicate_lines.str());
-    _replicate_lines.str(std::string());
+    if (_log_blocks)
+        _log_blocks->end_replicate();
 }
 
 void Coef_Admixture::finish_log_lines()
 {
     if (!_log_writer)
         return;
-    hand_over_replicate_lines();
+    _log_blocks->end_replicate();
     _log_writer->finish();
+    _replicate_log.reset();
+    _log_blocks.reset();
     _log_writer.reset();
     _log = &log_file;
+}
+
+void Coef_Admixture::log_replicate_summary(int replicate, const float* estimates)
+{
+    if (_log_detail != LogDetail::summary)
+        return;
+    if (replicate == 1) {
+        log_file << "-----" << std::endl;
+        log_file << "Bootstrap replicates:" << std::endl;
+    }
+    _line << "Replicate " << replicate << ":";
+    for (int p = 0; p < _nb_parent_pops; ++p) {
+        _line << (p == 0 ? " mY" : ", mY") << p + 1 << " = ";
+        _line.real(estimates[p]);
+    }
+    _line.end(log_file);
 }
 
 bool Coef_Admixture::log_written() const
@@ -1555,24 +1588,34 @@ bool Coef_Admixture::log_written() const
 // (loci numbered from 0, as in the log's other blocks).
 void Coef_Admixture::bootstrap_loci()
 {
-    hand_over_replicate_lines();
-    _drawn_loci.resize(_nb_loci);
-    for (int& locus : _drawn_loci)
+    draw_loci(_drawn_loci);
+    if (_replicate_blocks_logged)
+        log_blocks::bootstrapped_loci(log(), _line, _drawn_loci);
+}
+
+void Coef_Admixture::draw_loci(std::vector<int>& drawn) const
+{
+    drawn.resize(_nb_loci);
+    for (int& locus : drawn)
         locus = static_cast<int>(even_random_below(_nb_loci));
-    std::ostream& out = log();
-    out << "-----" << std::endl;
-    out << "Bootstrapped loci:" << std::endl;
-    for (const int locus : _drawn_loci)
-        _line << locus << ' ';
-    _line.end(out);
 }
 
 int Coef_Admixture::bootstrap_pops()
 {
-    hand_over_replicate_lines();
+    draw_copies(_freq_hap_boot);
+    if (_replicate_blocks_logged)
+        log_blocks::bootstrapped_frequencies(log(), _line, _nb_loci, _nb_parent_pops + 1, _num_alleles_loci,
+                                             _freq_hap_boot);
+    return 1;
+}
+
+// One replicate's counts: every sample drawn anew from its observed counts, in
+// the order of the loci and, within a locus, of the populations.
+void Coef_Admixture::draw_copies(int*** counts)
+{
     for (int i = 0; i < _nb_loci; ++i)
         for (int j = 0; j <= _nb_parent_pops; ++j)
-            std::fill(_freq_hap_boot[i][j], _freq_hap_boot[i][j] + _num_alleles_loci[i], 0);
+            std::fill(counts[i][j], counts[i][j] + _num_alleles_loci[i], 0);
     for (int i = 0; i < _nb_loci; ++i) {
         for (int j = 0; j <= _nb_parent_pops; ++j) {
             const int n = _sample_sizes[i][j];
@@ -1580,21 +1623,13 @@ int Coef_Admixture::bootstrap_pops()
                 continue;  // no haplotype to draw; the sample sizes check refuses this first
             const SampleDraws& draws = _sample_draws[static_cast<std::size_t>(i) * (_nb_parent_pops + 1) + j];
             if (draws.table_holds_present_haplotypes && !plain_arithmetic_forced()) {
-                draw_tabled_sample(draws.haplotype_of_number, n, _freq_hap_boot[i][j]);
+                draw_tabled_sample(draws.haplotype_of_number, n, counts[i][j]);
                 continue;
             }
             for (int draw = 0; draw < n; ++draw)
-                ++_freq_hap_boot[i][j][draw_haplotype(i, j, n)];
+                ++counts[i][j][draw_haplotype(i, j, n)];
         }
     }
-    std::ostream& out = log();
-    out << "-----" << std::endl;
-    out << "Bootstrapped frequencies:" << std::endl;
-    for (int i = 0; i < _nb_loci; ++i) {
-        (_line << "Locus " << i << ":").end(out);
-        write_count_rows(out, _freq_hap_boot[i], i);
-    }
-    return 1;
 }
 
 void Coef_Admixture::compute_mean_sd_bootstrap()

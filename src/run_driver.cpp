@@ -48,6 +48,7 @@ public:
     {
         for (const std::string& name : settings.guarded_files)
             _folder.guard(name);
+        c.set_log_detail(settings.log_detail);
     }
 
     RunOutcome run()
@@ -242,6 +243,8 @@ private:
             for (int j = 0; j < c._nb_parent_pops; ++j)
                 _bootstrap_file << "mY" << j + 1 << "\t" << format_real(row[j]) << "\t";
             _bootstrap_file << std::endl;
+            c.end_replicate_log();
+            c.log_replicate_summary(i, row);
             // A full disk is found at the replicate it happens in, not hours
             // later after the last one.
             if (!_bootstrap_file)

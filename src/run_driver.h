@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dialogue.h"
+#include "log_writer.h"
 
 struct RunOutcome;
 
@@ -21,6 +22,10 @@ enum class Resampling { copies, loci };
 struct RunSettings {
     std::string output_folder;               // "" for the current folder
     Resampling resampling = Resampling::copies;
+    LogDetail log_detail = LogDetail::full;
+    // Threads that estimate bootstrap replicates; 0: the default (see
+    // default_thread_count), 1: one after the other on the run's own thread.
+    int threads = 0;
     std::vector<std::string> guarded_files;  // further files the caller writes there
     // Called at the end of a run that claimed its folder, while it still holds
     // it, so that the caller's own files are written under the same claim.

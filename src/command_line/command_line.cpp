@@ -14,6 +14,7 @@
 #include "number_format.h"
 #include "output_folder.h"
 #include "quoted_text.h"
+#include "replicate_threads.h"
 #include "run_driver.h"
 #include "run_record.h"
 #include "whole_number.h"
@@ -33,6 +34,8 @@ struct Options {
     std::string output_folder;
     bool quiet = false;
     std::string resample = "copies";
+    int threads = 0;  // 0: the default, the cores available
+    std::string log = "full";
 };
 
 class UsageError : public std::runtime_error {
@@ -56,6 +59,19 @@ int replicates_option(const std::string& text)
     int value = 0;
     if (!whole_number_to_int(whole_option("--bootstrap", text), value) || value < 0)
         throw UsageError("--bootstrap needs a number of replicates from 0 to 2147483647, not " + quoted(text));
+    return value;
+}
+
+// At most this many threads: far more than any machine's cores, little enough
+// that their working sets are never the first thing to exhaust memory.
+constexpr int most_threads = 256;
+
+int threads_option(const std::string& text)
+{
+    int value = 0;
+    if (!whole_number_to_int(whole_option("--threads", text), value) || value < 1 || value > most_threads)
+        throw UsageError("--threads needs a number of threads from 1 to " + std::to_string(most_threads) +
+                         ", not " + quoted(text));
     return value;
 }
 
@@ -233,6 +249,17 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
     app.add_option("-o,--output-dir", options.output_folder,
                    "folder for the files, created if missing (default: the current folder)")
         ->type_name("DIR");
+    std::string threads_text;
+    app.add_option("--threads", threads_text,
+                   "threads that estimate bootstrap replicates (default: the cores available, " +
+                       std::to_string(default_thread_count()) +
+                       " here); every file is the same whatever the number")
+        ->type_name("N");
+    app.add_option("--log", options.log,
+                   "what the log holds: full (the default: every intermediate result of every replicate), "
+                   "summary (the data, the estimate and one line per replicate) or none (no log)")
+        ->check(CLI::IsMember({"full", "summary", "none"}))
+        ->type_name("full|summary|none");
     app.add_flag("-q,--quiet", options.quiet, "no progress on standard error");
     app.set_version_flag("--version", version_line("corvane"), "the program's version and commit");
     app.add_option("DATA_FILE", options.data_file, "the data file")->required()->type_name("");
@@ -255,6 +282,8 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
         options.replicates = replicates_option(replicates_text);
     if (!seed_text.empty())
         options.seed = seed_option(seed_text);
+    if (!threads_text.empty())
+        options.threads = threads_option(threads_text);
     return options;
 }
 
@@ -307,6 +336,10 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
     settings.output_folder = options.output_folder;
     settings.resampling = options.resample == "loci" ? Resampling::loci : Resampling::copies;
     settings.guarded_files = {record_name};
+    settings.threads = options.threads;
+    settings.log_detail = options.log == "none"      ? LogDetail::none
+                          : options.log == "summary" ? LogDetail::summary
+                                                     : LogDetail::full;
     std::vector<ParentResult> results;
     settings.before_release = [&](const RunOutcome& outcome) {
         results = results_of(outcome);
