@@ -120,8 +120,17 @@ public:
     // The one line a log in summary holds for a replicate (nothing otherwise);
     // the first one is preceded by the block's heading.
     void log_replicate_summary(int replicate, const float* estimates);
+    // The log blocks of a replicate estimated on another thread, written at
+    // once (by the run's own thread, which commits the replicates in order).
+    void log_replicate_blocks(const std::string& text);
     // False once a write of the log has failed (of the lines written so far).
     bool log_written() const;
+
+    // How many threads may estimate replicates at once within the machine's
+    // memory, as found by the bootstrap's storage check (at least 1).
+    int replicate_threads_allowed() const { return _replicate_threads_allowed; }
+    // The threads the storage check is to make room for, set before it.
+    void set_replicate_threads(int threads) { _replicate_threads_wanted = threads; }
 
     // Checks beyond the estimator's own arithmetic. Each returns 1 when the data
     // allow the step and 0 otherwise, with the reason in error_message().
@@ -137,6 +146,11 @@ public:
     std::string output_path(const char* file_name) const;
 
 private:
+    // A replicate estimated on a thread of its own reads the data, the distance
+    // profiles, the draw tables and the loci's pair sums.
+    friend class ReplicateOnThread;
+    friend long double replicate_thread_bytes(const Coef_Admixture&, bool, bool, int);
+
     // How the draws of one sample find their haplotype, built once per bootstrap
     // from the observed counts: the running totals of the counts, for bisection,
     // and for samples of up to 4096 copies the haplotype every random number
@@ -152,7 +166,7 @@ private:
     bool open_log();
     int read_whole_data_file(const std::string& name, std::string& contents);
     int refuse_bootstrap(const std::string& problem);
-    int refuse_bootstrap_beyond_memory(long double needed_bytes);
+    int refuse_bootstrap_beyond_memory(long double needed_bytes, bool resample_loci);
     void allocate_replicate_estimates(int nb_boot);
     void write_data_echo();
     void write_count_rows(std::ostream& out, int** counts, int locus);
@@ -176,6 +190,8 @@ private:
     std::ostream& log() { return *_log; }
     std::ostream* _log = &log_file;
     LogDetail _log_detail = LogDetail::full;
+    int _replicate_threads_wanted = 1;
+    int _replicate_threads_allowed = 1;
     bool _replicate_blocks_logged = true;
     std::unique_ptr<BlockLogWriter> _log_writer;
     std::unique_ptr<LogBlocks> _log_blocks;

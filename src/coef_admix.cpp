@@ -24,6 +24,7 @@
 #include "output_folder.h"
 #include "quoted_text.h"
 #include "random_numbers.h"
+#include "replicate_estimator.h"
 #include "whole_number.h"
 
 
@@ -1279,7 +1280,7 @@ int Coef_Admixture::check_bootstrap_possible()
     }
     const long double needed =
         bootstrap_storage_bytes(_nb_parent_pops, _nb_loci, haplotypes, _nb_bootstrap, tabled_copies);
-    return refuse_bootstrap_beyond_memory(needed);
+    return refuse_bootstrap_beyond_memory(needed, false);
 }
 
 // Loci drawn whole keep their observed counts, which the estimate has already
@@ -1290,17 +1291,38 @@ int Coef_Admixture::check_locus_bootstrap_possible()
     const long double cells = (_nb_parent_pops + 1.0L) * (_nb_parent_pops + 1.0L);
     const long double needed = replicate_estimates_bytes(_nb_parent_pops, _nb_bootstrap) +
                                static_cast<long double>(_nb_loci) * (8 * cells + 4);
-    return refuse_bootstrap_beyond_memory(needed);
+    return refuse_bootstrap_beyond_memory(needed, true);
 }
 
-// The replicates' storage comes on top of the data's, which stays allocated.
-int Coef_Admixture::refuse_bootstrap_beyond_memory(long double needed_bytes)
+// The replicates' storage comes on top of the data's, which stays allocated,
+// with the log's blocks waiting to be written; then as many of the threads
+// asked for as the memory left holds, each with its working tables and the
+// log texts of the replicates it may have waiting.
+int Coef_Admixture::refuse_bootstrap_beyond_memory(long double needed_bytes, bool resample_loci)
 {
     const std::uint64_t memory = physical_memory_bytes();
-    if (memory > 0 && needed_bytes + _main_storage_bytes > static_cast<long double>(memory))
+    int most_haplotypes = 0;
+    for (int l = 0; l < _nb_loci; ++l)
+        most_haplotypes = std::max(most_haplotypes, _num_alleles_loci[l]);
+    needed_bytes += (BlockLogWriter::queued_blocks + 2) *
+                    static_cast<long double>(LogBlocks::block_bytes + LogBlocks::longest_line_bytes(most_haplotypes));
+    const long double available = memory > 0 ? static_cast<long double>(memory) - _main_storage_bytes : 0;
+    if (memory > 0 && needed_bytes > available)
         return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " +
                                 megabytes_text(needed_bytes) + " of storage, more than this machine's memory (" +
                                 megabytes_text(memory) + ")");
+    const bool log_blocks = _log_detail == LogDetail::full;
+    const long double per_thread = replicate_thread_bytes(*this, resample_loci, log_blocks, outcomes_per_thread);
+    _replicate_threads_allowed = std::max(1, _replicate_threads_wanted);
+    while (_replicate_threads_allowed > 1 && memory > 0 &&
+           needed_bytes + _replicate_threads_allowed * per_thread > available)
+        --_replicate_threads_allowed;
+    if (_replicate_threads_allowed < _replicate_threads_wanted)
+        _dialogue->warnings() << "Warning: the bootstrap runs on " << _replicate_threads_allowed
+                              << (_replicate_threads_allowed == 1 ? " thread" : " threads") << " instead of "
+                              << _replicate_threads_wanted << ": each needs "
+                              << megabytes_text(per_thread) << " of storage, and this machine's memory ("
+                              << megabytes_text(memory) << ") holds no more" << std::endl;
     return 1;
 }
 
@@ -1576,6 +1598,12 @@ void Coef_Admixture::log_replicate_summary(int replicate, const float* estimates
         _line.real(estimates[p]);
     }
     _line.end(log_file);
+}
+
+void Coef_Admixture::log_replicate_blocks(const std::string& text)
+{
+    log_file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    log_file.flush();
 }
 
 bool Coef_Admixture::log_written() const

@@ -2,6 +2,8 @@
 #define CORVANE_LOG_BLOCKS_H
 
 #include <ostream>
+#include <streambuf>
+#include <string>
 #include <vector>
 
 #include "number_format.h"
@@ -28,6 +30,29 @@ void coalescence_times(std::ostream& out, TextLine& line, int n, float time_sinc
 
 // The n-1 normal equations, "M[j][0]mu1+M[j][1]mu2...=v[j]".
 void linear_equations(std::ostream& out, TextLine& line, int n, const float* const* M, const float* v);
+
+// A stream buffer that appends everything written to a string, flushes
+// included, for the log blocks of a replicate estimated on a thread of its own.
+class TextGatherer : public std::streambuf {
+public:
+    void gather_into(std::string* text) { _text = text; }
+
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        _text->append(text, static_cast<std::size_t>(count));
+        return count;
+    }
+    int_type overflow(int_type ch) override
+    {
+        if (!traits_type::eq_int_type(ch, traits_type::eof()))
+            _text->push_back(traits_type::to_char_type(ch));
+        return traits_type::not_eof(ch);
+    }
+
+private:
+    std::string* _text = nullptr;
+};
 
 }  // namespace log_blocks
 

@@ -40,8 +40,6 @@ public:
     virtual void draw() = 0;
     // Estimates the replicate last drawn, outside any lock.
     virtual void estimate(ReplicateOutcome& outcome) = 0;
-    // The bytes one thread holds at most, beside the outcome's text.
-    virtual long double working_bytes() const = 0;
 };
 
 // Estimates replicates 1 .. `replicates` on `threads` threads, each with an

@@ -1,5 +1,6 @@
 #include "run_driver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <new>
@@ -10,6 +11,9 @@
 #include "console_input.h"
 #include "number_format.h"
 #include "output_folder.h"
+#include "pair_sums.h"
+#include "replicate_estimator.h"
+#include "replicate_threads.h"
 
 namespace {
 
@@ -138,10 +142,8 @@ private:
     // `times_usable` is what forming them returned.
     int estimate_from_times(int times_usable, float* target, bool in_bootstrap)
     {
-        const std::string during = in_bootstrap ? " during bootstrap" : "";
         if (!times_usable)
-            return error_stop(error_line("2 parental populations with mean coal.times = 0" + during) +
-                              cannot_estimate);
+            return mean_times_zero_stop(in_bootstrap);
         c.add_time_to_admix_event();
         c.compute_coefficients_of_linear_equations();
         // Distances so large that a sum leaves the single-precision range make
@@ -150,11 +152,20 @@ private:
         if (!times_and_equations_finite())
             return not_finite_stop(in_bootstrap);
         if (!c.gaussian_elimination(target))
-            return error_stop(error_line("Gaussian Elimination"));
+            return gaussian_stop();
         if (!all_finite(target, c._nb_parent_pops))
             return not_finite_stop(in_bootstrap);
         return 1;
     }
+
+    int mean_times_zero_stop(bool in_bootstrap)
+    {
+        return error_stop(error_line(std::string("2 parental populations with mean coal.times = 0") +
+                                     (in_bootstrap ? " during bootstrap" : "")) +
+                          cannot_estimate);
+    }
+
+    int gaussian_stop() { return error_stop(error_line("Gaussian Elimination")); }
 
     int not_finite_stop(bool in_bootstrap)
     {
@@ -188,6 +199,7 @@ private:
         c._nb_bootstrap = count;
         if (c._nb_bootstrap <= 0)
             return 1;
+        c.set_replicate_threads(replicate_threads_wanted());
         if (!(locus_bootstrap() ? c.check_locus_bootstrap_possible() : c.check_bootstrap_possible())) {
             c.log_file << "-----" << std::endl << c.error_message() << std::flush;
             _dialogue.messages() << c.error_message() << std::flush;
@@ -232,6 +244,9 @@ private:
 
     int run_replicates()
     {
+        const int threads = replicate_threads();
+        if (threads > 1)
+            return run_replicates_on_threads(threads);
         const int N = c._nb_bootstrap;
         c.write_log_in_background();
         for (int i = 1; i <= N; ++i) {
@@ -239,21 +254,102 @@ private:
             float* row = c._admixture_coef_boot[i - 1];
             if (!estimate_replicate(row))
                 return 0;
-            _bootstrap_file << i << "\t";
-            for (int j = 0; j < c._nb_parent_pops; ++j)
-                _bootstrap_file << "mY" << j + 1 << "\t" << format_real(row[j]) << "\t";
-            _bootstrap_file << std::endl;
+            write_bootstrap_line(i, row);
             c.end_replicate_log();
             c.log_replicate_summary(i, row);
-            // A full disk is found at the replicate it happens in, not hours
-            // later after the last one.
-            if (!_bootstrap_file)
-                return error_stop(bootstrap_not_written());
-            if (!c.log_written())
-                return error_stop(log_not_written());
+            if (!replicate_written())
+                return 0;
         }
         _dialogue.replicates_done(N);
         return 1;
+    }
+
+    // The replicates estimated side by side, each committed here in order as
+    // the loop above writes it. A replicate that stops the run is made the
+    // error stop only once every thread has ended, since the stop releases
+    // the storage the threads read.
+    int run_replicates_on_threads(int threads)
+    {
+        const int N = c._nb_bootstrap;
+        c.write_log_in_background();  // with a lighter log: no replicate blocks
+        const bool log_blocks = c.log_detail() == LogDetail::full;
+        ReplicateOutcome stop;
+        bool stopped = false;
+        const auto commit = [&](int replicate, ReplicateOutcome& outcome) {
+            _dialogue.replicate_starting(replicate, N);
+            if (log_blocks)
+                c.log_replicate_blocks(outcome.log_text);
+            if (outcome.ending != ReplicateOutcome::Ending::estimated) {
+                std::swap(stop, outcome);
+                stopped = true;
+                return false;
+            }
+            float* row = c._admixture_coef_boot[replicate - 1];
+            std::copy(outcome.estimates.begin(), outcome.estimates.end(), row);
+            write_bootstrap_line(replicate, row);
+            c.log_replicate_summary(replicate, row);
+            stopped = !_bootstrap_file || !c.log_written();
+            return !stopped;
+        };
+        estimate_replicates_in_parallel(
+            N, threads, [&] { return make_replicate_estimator(c, locus_bootstrap(), log_blocks); }, commit);
+        if (stopped)
+            return stop.ending == ReplicateOutcome::Ending::estimated ? replicate_written()
+                                                                      : replicate_stop(stop);
+        _dialogue.replicates_done(N);
+        return 1;
+    }
+
+    // The threads for the replicates: as asked (or the default), no more than
+    // the replicates, one when the plain arithmetic is forced (the
+    // straightforward implementation runs on one thread), and no more than the
+    // storage estimate allowed.
+    int replicate_threads() const { return std::min(replicate_threads_wanted(), c.replicate_threads_allowed()); }
+
+    int replicate_threads_wanted() const
+    {
+        if (plain_arithmetic_forced())
+            return 1;
+        const int asked = _settings.threads > 0 ? _settings.threads : default_thread_count();
+        return std::max(1, std::min(asked, c._nb_bootstrap));
+    }
+
+    void write_bootstrap_line(int replicate, const float* row)
+    {
+        _bootstrap_file << replicate << "\t";
+        for (int j = 0; j < c._nb_parent_pops; ++j)
+            _bootstrap_file << "mY" << j + 1 << "\t" << format_real(row[j]) << "\t";
+        _bootstrap_file << std::endl;
+    }
+
+    // A full disk is found at the replicate it happens in, not hours later
+    // after the last one.
+    int replicate_written()
+    {
+        if (!_bootstrap_file)
+            return error_stop(bootstrap_not_written());
+        if (!c.log_written())
+            return error_stop(log_not_written());
+        return 1;
+    }
+
+    // The stop a replicate estimated on a thread ended with, made as the
+    // estimate on the run's own thread makes it.
+    int replicate_stop(const ReplicateOutcome& outcome)
+    {
+        switch (outcome.ending) {
+        case ReplicateOutcome::Ending::mean_times_zero:
+            return mean_times_zero_stop(true);
+        case ReplicateOutcome::Ending::not_finite:
+            return not_finite_stop(true);
+        case ReplicateOutcome::Ending::gaussian:
+            _dialogue.messages() << "error: Gaussian Elimination, no pivoting\n";
+            return gaussian_stop();
+        case ReplicateOutcome::Ending::refused:
+        case ReplicateOutcome::Ending::estimated:
+            break;
+        }
+        return gaussian_stop();
     }
 
     bool locus_bootstrap() const { return _settings.resampling == Resampling::loci; }

@@ -25,7 +25,15 @@
 #
 # CORVANE_RUN_PREFIX (for example a valgrind command) is put before the program.
 # With CORVANE_STATUS_ONLY=1 only the exit status is compared.
+# CORVANE_THREAD_COUNTS="1 2 3 7" runs the case once per number of threads
+# (given to the program as CORVANE_THREADS), each against the same files.
 set -u
+if [ -n "${CORVANE_THREAD_COUNTS:-}" ]; then
+    for threads in $CORVANE_THREAD_COUNTS; do
+        CORVANE_THREAD_COUNTS="" CORVANE_THREADS=$threads bash "$0" "$@" || { echo "(on $threads threads)"; exit 1; }
+    done
+    exit 0
+fi
 program=$(readlink -f "$1")
 case_dir=$(readlink -f "$2")
 work=$(mktemp -d)
@@ -40,7 +48,7 @@ console_file=/dev/null
 memory_limit=""
 if [ -f "$case_dir/memory_limit_kb" ]; then
     memory_limit=$(cat "$case_dir/memory_limit_kb")
-    if [ -n "${CORVANE_RUN_PREFIX:-}" ] || grep -q -a -m 1 __asan_init "$program"; then
+    if [ -n "${CORVANE_RUN_PREFIX:-}" ] || grep -q -a -m 1 -e __asan_init -e __tsan_init "$program"; then
         echo "SKIP: a memory limit cannot be applied to this run"
         exit 0
     fi
