@@ -26,13 +26,13 @@ PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
-# Three bootstrap workloads on generated data (dense, sparse, many loci), each run
-# by this build, by a build of OLD_COMMIT and by this build with the plain
-# arithmetic forced, in alternating rounds, in $(BUILD_DIR)/bench/; prints the
-# medians of wall time, CPU time, replicates per second and peak memory.
-OLD_COMMIT ?= 87f7a9f
+# Bootstrap workloads on generated data in $(BUILD_DIR)/bench/: the speed of this
+# build on 1, 2 and every thread against the straightforward implementation (the
+# plain arithmetic forced) in alternating rounds, then the scaling table (time
+# and peak memory against loci, haplotypes, parents, replicates and threads, for
+# both resampling schemes). A few minutes.
 bench: build
-	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/generate_bench_data $(BUILD_DIR)/bench $(OLD_COMMIT)
+	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/generate_bench_data $(BUILD_DIR)/bench
 
 # corvane-prepare on a generated phased BCF of 2500 samples with 100 regions of 50
 # variant sites, in $(BUILD_DIR)/bench-prepare/; prints the wall time.

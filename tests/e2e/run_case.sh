@@ -18,6 +18,10 @@
 #   contains/   files whose every line must occur in the file of the same name
 #               after the run ("stdout", "stderr" for the standard streams): for a
 #               message that holds a figure of this machine, such as its memory size
+#   file_limit_kb
+#               a limit on the size of every file the program writes, in KiB
+#               (ulimit -f), the signal of a file grown too large ignored, so
+#               that a write fails as on a disk that fills up
 #   memory_limit_kb
 #               a limit on the program's virtual memory, in KiB, so that an
 #               allocation fails; the case is skipped under CORVANE_RUN_PREFIX
@@ -57,6 +61,10 @@ fi
 (
     cd "$work" || exit 99
     [ -z "$memory_limit" ] || ulimit -v "$memory_limit" || exit 98
+    if [ -f "$case_dir/file_limit_kb" ]; then
+        trap '' XFSZ
+        ulimit -f "$(cat "$case_dir/file_limit_kb")" || exit 97
+    fi
     # shellcheck disable=SC2086
     arguments=()
     if [ -f "$case_dir/arguments" ]; then
