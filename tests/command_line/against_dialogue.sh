@@ -95,7 +95,8 @@ record_check "$work/loci/out/run_record.json" "$work/loci/example.txt" \
 
 # Usage errors: status 2, a hint to --help, nothing written.
 mkdir -p "$work/usage" && cd "$work/usage" || exit 1
-for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" "--resample sites data.txt" ""; do
+for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" "--resample sites data.txt" "--threads 0 data.txt" "--threads 257 data.txt" \
+                 "--log brief data.txt" ""; do
     # shellcheck disable=SC2086
     "$program" $arguments --quiet > /dev/null 2> stderr
     status=$?
