@@ -271,7 +271,6 @@ private:
     int run_replicates_on_threads(int threads)
     {
         const int N = c._nb_bootstrap;
-        c.write_log_in_background();  // with a lighter log: no replicate blocks
         const bool log_blocks = c.log_detail() == LogDetail::full;
         ReplicateOutcome stop;
         bool stopped = false;
@@ -371,8 +370,10 @@ private:
         if (c._nb_bootstrap <= 0)
             return;
         _outcome.replicates = c._nb_bootstrap;
+        _outcome.replicate_estimates.reserve(static_cast<std::size_t>(c._nb_bootstrap) * P);
         for (int b = 0; b < c._nb_bootstrap; ++b)
-            _outcome.replicate_estimates.emplace_back(c._admixture_coef_boot[b], c._admixture_coef_boot[b] + P);
+            _outcome.replicate_estimates.insert(_outcome.replicate_estimates.end(), c._admixture_coef_boot[b],
+                                                c._admixture_coef_boot[b] + P);
         _outcome.bootstrap_means.assign(c._admix_coef_mean_boot, c._admix_coef_mean_boot + P);
         _outcome.bootstrap_sds.assign(c._admix_coef_sd_boot, c._admix_coef_sd_boot + P);
     }

@@ -39,7 +39,9 @@ struct RunOutcome {
     std::string error_message;       // the message lines of an error stop
     std::vector<float> estimates;    // mY1..mYP of a complete run
     int replicates = 0;              // the replicates the report summarises (0: none)
-    std::vector<std::vector<float>> replicate_estimates;  // [replicate][parent]
+    // [replicate * parents + parent], flat: at hundreds of thousands of
+    // replicates a row each would take several times the estimates' memory
+    std::vector<float> replicate_estimates;
     std::vector<float> bootstrap_means;
     std::vector<float> bootstrap_sds;
     std::string bootstrap_refusal;   // why a bootstrap that was asked for was not run

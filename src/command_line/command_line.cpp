@@ -191,8 +191,10 @@ std::vector<ParentResult> results_of(const RunOutcome& outcome)
         row.estimate = outcome.estimates[p];
         if (outcome.replicates > 0) {
             std::vector<double> values;
-            for (const auto& replicate : outcome.replicate_estimates)
-                values.push_back(replicate[p]);
+            const std::size_t parents = outcome.estimates.size();
+            values.reserve(outcome.replicate_estimates.size() / parents);
+            for (std::size_t at = p; at < outcome.replicate_estimates.size(); at += parents)
+                values.push_back(outcome.replicate_estimates[at]);
             row.bootstrap_mean = outcome.bootstrap_means[p];
             row.bootstrap_sd = outcome.bootstrap_sds[p];
             row.quantile_2_5 = quantile_type7(values, 0.025);
