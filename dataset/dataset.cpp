@@ -72,6 +72,14 @@ std::string real_text(double value)
     return std::string(text, result.ptr);
 }
 
+std::string key_file_beside(const std::string& data_file)
+{
+    const std::size_t slash = data_file.find_last_of('/');
+    const std::size_t dot = data_file.find_last_of('.');
+    const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (has_extension ? data_file.substr(0, dot) : data_file) + ".haplotypes.tsv";
+}
+
 std::string label_token(const std::string& name, std::size_t locus_index)
 {
     std::string token;

@@ -56,6 +56,10 @@ void write_data_file(std::ostream& out, const DataSet& data);
 // column header naming the populations.
 void write_key_file(std::ostream& out, const DataSet& data, const std::vector<std::string>& header_lines);
 
+// The key file's name beside a data file: the data file's name without its
+// extension, with .haplotypes.tsv.
+std::string key_file_beside(const std::string& data_file);
+
 // One real number as the writer prints it.
 std::string real_text(double value);
 

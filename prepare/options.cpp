@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <htslib/hts.h>
 
+#include "dataset.h"
 #include "errors.h"
 
 #ifndef CORVANE_PREPARE_VERSION
@@ -116,10 +117,7 @@ std::string version_text()
 
 std::string default_key_name(const std::string& data_file)
 {
-    const std::size_t slash = data_file.find_last_of('/');
-    const std::size_t dot = data_file.find_last_of('.');
-    const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (has_extension ? data_file.substr(0, dot) : data_file) + ".haplotypes.tsv";
+    return dataset::key_file_beside(data_file);
 }
 
 std::optional<Options> parse_options(int argc, const char* const* argv, std::ostream& out)

@@ -1,7 +1,9 @@
 #include "admixture_model.h"
 
+#include <algorithm>
 #include <limits>
 #include <string>
+#include <unordered_map>
 
 namespace simulate {
 
@@ -90,47 +92,102 @@ std::size_t source_of_hybrid_lineage(const std::vector<double>& mix, double u)
     return last_contributing;
 }
 
+// Moves the lineages of every child population of `node` into the slot of its
+// first child, which the merged population takes over; the children's lineages
+// follow one another in the tree's order.
+void merge_children(const PopulationTree::Node& node, std::size_t node_index, std::vector<std::size_t>& slot_of,
+                    std::vector<Lineages>& populations)
+{
+    const std::size_t slot = slot_of[node.children.front()];
+    for (std::size_t c = 1; c < node.children.size(); ++c) {
+        Lineages& child = populations[slot_of[node.children[c]]];
+        populations[slot].insert(populations[slot].end(), child.begin(), child.end());
+        child.clear();
+    }
+    slot_of[node_index] = slot;
+}
+
+// The inner nodes from the lowest up; among nodes of one height a child comes
+// before its parent, as in the tree's own order.
+std::vector<std::size_t> inner_nodes_by_height(const PopulationTree& tree)
+{
+    std::vector<std::size_t> inner;
+    for (std::size_t n = 0; n < tree.nodes.size(); ++n)
+        if (!tree.nodes[n].children.empty())
+            inner.push_back(n);
+    std::stable_sort(inner.begin(), inner.end(),
+                     [&](std::size_t a, std::size_t b) { return tree.nodes[a].height < tree.nodes[b].height; });
+    return inner;
+}
+
+// Back in time through the tree's epochs: the hybrid and the sampled
+// populations side by side until the admixture event, then each merge of
+// populations at its height, the admixture coming first where the two fall
+// together; the last population reaches back until one lineage is left.
 Genealogy draw_genealogy(const Scenario& scenario, RandomDraws& draws)
 {
+    const PopulationTree& tree = scenario.tree;
     Genealogy genealogy;
-    std::vector<Lineages> populations(scenario.copies.size());
-    for (std::size_t p = 0; p < populations.size(); ++p)
+    std::vector<Lineages> populations(scenario.copies.size());  // slot 0 the hybrid, then the leaves
+    std::vector<std::size_t> slot_of(tree.nodes.size(), 0);
+    for (std::size_t p = 0; p < populations.size(); ++p) {
+        if (p > 0)
+            slot_of[tree.leaves[p - 1]] = p;
         for (std::int64_t c = 0; c < scenario.copies[p]; ++c)
             populations[p].push_back(genealogy.add_node(0));
-
-    // Hybrid and parental populations side by side until the admixture event.
-    coalesce_within(populations, 0, scenario.admixture_time, genealogy, draws);
-    for (std::int64_t lineage : populations[0])
-        populations[1 + source_of_hybrid_lineage(scenario.mix, draws.uniform())].push_back(lineage);
-    populations[0].clear();
-
-    // The parental populations alone until the split, then the ancestral one.
-    coalesce_within(populations, scenario.admixture_time, scenario.split_time, genealogy, draws);
-    std::vector<Lineages> ancestral(1);
-    for (const Lineages& lineages : populations)
-        ancestral[0].insert(ancestral[0].end(), lineages.begin(), lineages.end());
-    coalesce_within(ancestral, scenario.split_time, std::numeric_limits<double>::infinity(), genealogy, draws);
+    }
+    double now = 0;
+    bool admixed = false;
+    const auto admix = [&] {
+        coalesce_within(populations, now, scenario.admixture_time, genealogy, draws);
+        now = scenario.admixture_time;
+        for (std::int64_t lineage : populations[0])
+            populations[1 + source_of_hybrid_lineage(scenario.mix, draws.uniform())].push_back(lineage);
+        populations[0].clear();
+        admixed = true;
+    };
+    for (std::size_t n : inner_nodes_by_height(tree)) {
+        if (!admixed && scenario.admixture_time <= tree.nodes[n].height)
+            admix();
+        coalesce_within(populations, now, tree.nodes[n].height, genealogy, draws);
+        now = tree.nodes[n].height;
+        merge_children(tree.nodes[n], n, slot_of, populations);
+    }
+    if (!admixed)
+        admix();
+    coalesce_within(populations, now, std::numeric_limits<double>::infinity(), genealogy, draws);
     return genealogy;
 }
 
 // Mutations on the path from the root to every node, each branch receiving a
-// Poisson number with mean theta/2 times its length; and for every node the
-// highest node reached from it through branches without mutation. Two copies
-// carry the same sequence exactly when they reach the same such node.
+// Poisson number with mean theta/2 times its length; for every node the
+// highest node reached from it through branches without mutation (two copies
+// carry the same sequence under infinite sites exactly when they reach the same
+// such node); and under the stepwise model the repeat number, counted from the
+// root's, each mutation adding or removing one repeat with equal chance.
 struct Mutations {
     std::vector<std::int64_t> from_root;
     std::vector<std::int64_t> identical_up_to;
+    std::vector<std::int64_t> repeats;
 };
 
-Mutations drop_mutations(const Genealogy& genealogy, double theta, RandomDraws& draws)
+Mutations drop_mutations(const Genealogy& genealogy, const Scenario& scenario, RandomDraws& draws)
 {
     const std::int64_t root = genealogy.root();
-    Mutations mutations{std::vector<std::int64_t>(root + 1, 0), std::vector<std::int64_t>(root + 1, root)};
+    const bool stepwise = scenario.mutation == Mutation::stepwise;
+    Mutations mutations{std::vector<std::int64_t>(root + 1, 0), std::vector<std::int64_t>(root + 1, root),
+                        std::vector<std::int64_t>(stepwise ? root + 1 : 0, 0)};
     for (std::int64_t node = root - 1; node >= 0; --node) {
         const std::int64_t up = genealogy.parent[node];
-        const std::int64_t on_branch = draws.poisson(theta / 2 * (genealogy.time[up] - genealogy.time[node]));
+        const std::int64_t on_branch =
+            draws.poisson(scenario.theta / 2 * (genealogy.time[up] - genealogy.time[node]));
         mutations.from_root[node] = mutations.from_root[up] + on_branch;
         mutations.identical_up_to[node] = on_branch == 0 ? mutations.identical_up_to[up] : node;
+        if (stepwise) {
+            mutations.repeats[node] = mutations.repeats[up];
+            for (std::int64_t m = 0; m < on_branch; ++m)
+                mutations.repeats[node] += draws.index_below(2) == 0 ? -1 : 1;
+        }
     }
     return mutations;
 }
@@ -146,28 +203,47 @@ std::int64_t common_ancestor(const Genealogy& genealogy, std::int64_t a, std::in
     return a;
 }
 
+// What makes two copies one haplotype: the node they reach without mutation
+// under infinite sites, the repeat number under the stepwise model (which may
+// come back to a number it left).
+std::int64_t identity_of(const Scenario& scenario, const Mutations& mutations, std::int64_t copy)
+{
+    return scenario.mutation == Mutation::stepwise ? mutations.repeats[copy] : mutations.identical_up_to[copy];
+}
+
 // Groups the copies into haplotypes in order of first appearance and counts
-// each population's copies of each; returns the node that stands for each
-// haplotype.
+// each population's copies of each; returns the identity of each haplotype.
 std::vector<std::int64_t> group_copies(const Scenario& scenario, const Mutations& mutations, dataset::Locus& locus)
 {
-    std::vector<std::int64_t> haplotype_of_node(mutations.from_root.size(), -1);
-    std::vector<std::int64_t> representatives;
+    std::unordered_map<std::int64_t, std::int64_t> haplotype_of;
+    std::vector<std::int64_t> identities;
     locus.counts.assign(scenario.copies.size(), {});
     std::int64_t copy = 0;
     for (std::size_t p = 0; p < scenario.copies.size(); ++p) {
         for (std::int64_t c = 0; c < scenario.copies[p]; ++c, ++copy) {
-            const std::int64_t top = mutations.identical_up_to[copy];
-            if (haplotype_of_node[top] < 0) {
-                haplotype_of_node[top] = static_cast<std::int64_t>(representatives.size());
-                representatives.push_back(top);
+            const std::int64_t identity = identity_of(scenario, mutations, copy);
+            const auto [found, is_new] =
+                haplotype_of.emplace(identity, static_cast<std::int64_t>(identities.size()));
+            if (is_new) {
+                identities.push_back(identity);
                 for (auto& counts : locus.counts)
                     counts.push_back(0);
             }
-            ++locus.counts[p][haplotype_of_node[top]];
+            ++locus.counts[p][found->second];
         }
     }
-    return representatives;
+    return identities;
+}
+
+// The distance between two haplotypes given by their identities: the sites on
+// the path between their nodes, or the squared difference of repeat numbers.
+double distance_between(const Scenario& scenario, const Genealogy& genealogy, const Mutations& mutations,
+                        std::int64_t a, std::int64_t b)
+{
+    if (scenario.mutation == Mutation::stepwise)
+        return static_cast<double>((a - b) * (a - b));
+    const std::int64_t ancestor = common_ancestor(genealogy, a, b);
+    return static_cast<double>(mutations.from_root[a] + mutations.from_root[b] - 2 * mutations.from_root[ancestor]);
 }
 
 }  // namespace
@@ -175,11 +251,11 @@ std::vector<std::int64_t> group_copies(const Scenario& scenario, const Mutations
 dataset::Locus simulate_locus(const Scenario& scenario, RandomDraws& draws, std::int64_t locus_index)
 {
     const Genealogy genealogy = draw_genealogy(scenario, draws);
-    const Mutations mutations = drop_mutations(genealogy, scenario.theta, draws);
+    const Mutations mutations = drop_mutations(genealogy, scenario, draws);
     dataset::Locus locus;
     locus.name = "locus" + std::to_string(locus_index + 1);
-    const std::vector<std::int64_t> representatives = group_copies(scenario, mutations, locus);
-    const std::size_t n = representatives.size();
+    const std::vector<std::int64_t> identities = group_copies(scenario, mutations, locus);
+    const std::size_t n = identities.size();
     if (n > static_cast<std::size_t>(dataset::max_haplotypes_per_locus))
         throw UnwritableLocus("the simulated locus " + std::to_string(locus_index + 1) + " of " +
                               std::to_string(scenario.loci) + " holds " + std::to_string(n) +
@@ -188,15 +264,28 @@ dataset::Locus simulate_locus(const Scenario& scenario, RandomDraws& draws, std:
     locus.distances.assign(n, std::vector<double>(n, 0));
     for (std::size_t i = 0; i < n; ++i) {
         locus.haplotypes.push_back("hap" + std::to_string(i + 1));
-        for (std::size_t j = 0; j < i; ++j) {
-            const std::int64_t a = representatives[i], b = representatives[j];
-            const std::int64_t ancestor = common_ancestor(genealogy, a, b);
-            const std::int64_t sites =
-                mutations.from_root[a] + mutations.from_root[b] - 2 * mutations.from_root[ancestor];
-            locus.distances[i][j] = locus.distances[j][i] = static_cast<double>(sites);
-        }
+        for (std::size_t j = 0; j < i; ++j)
+            locus.distances[i][j] = locus.distances[j][i] =
+                distance_between(scenario, genealogy, mutations, identities[i], identities[j]);
     }
     return locus;
+}
+
+long double least_memory_bytes(const Scenario& scenario)
+{
+    const long double allocation = 16;  // the allocator's bookkeeping per block
+    const long double populations = static_cast<long double>(scenario.copies.size());
+    long double copies = 0;
+    for (std::int64_t n : scenario.copies)
+        copies += static_cast<long double>(n);
+    const long double row = sizeof(std::vector<double>) + allocation;
+    const long double locus = sizeof(dataset::Locus) + sizeof(std::string) + 2 * allocation  // name, haplotypes
+                              + row + sizeof(double)                                        // one distance
+                              + allocation + populations * (row + sizeof(std::int64_t));    // the counts
+    // Every node of the genealogy (2n - 1 for n copies) has a parent, a time,
+    // a count of mutations and a highest identical node; every copy is a lineage.
+    const long double genealogy = 2 * copies * 4 * 8 + copies * sizeof(std::int64_t);
+    return static_cast<long double>(scenario.loci) * locus + genealogy;
 }
 
 dataset::DataSet simulate_data_set(const Scenario& scenario)
@@ -204,9 +293,9 @@ dataset::DataSet simulate_data_set(const Scenario& scenario)
     dataset::DataSet data;
     data.time_since_admixture = scenario.admixture_time;
     data.mutation_rate = scenario.theta / 2;
-    data.populations.push_back("hybrid");
-    for (std::size_t k = 1; k <= scenario.mix.size(); ++k)
-        data.populations.push_back("parent" + std::to_string(k));
+    data.populations.push_back(scenario.hybrid);
+    for (std::size_t k = 0; k < scenario.tree.leaves.size(); ++k)
+        data.populations.push_back(scenario.tree.leaf(k).name);
     RandomDraws draws(scenario.seed);
     for (std::int64_t l = 0; l < scenario.loci; ++l)
         data.loci.push_back(simulate_locus(scenario, draws, l));

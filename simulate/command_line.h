@@ -23,6 +23,8 @@ public:
 struct Request {
     Scenario scenario;
     std::string output_path;  // empty: standard output
+    std::string key_path;     // empty: no key file
+    bool named_populations = false;  // the tree's names rather than the star's numbers
 };
 
 // The request, or nothing when --help or --version was answered on `out`.

@@ -14,6 +14,7 @@
 #include "log_blocks.h"
 #include "log_writer.h"
 #include "number_format.h"
+#include "estimate_core.h"
 #include "pair_sums.h"
 #include "dialogue.h"
 
@@ -140,6 +141,9 @@ public:
     // The reason of the last refusal: whole message lines, each ending with a
     // newline, ready for the error stop.
     const std::string& error_message() const { return _error_message; }
+    // Why the last gaussian_elimination refused an estimate whose elimination
+    // went through (its digits were noise): one message line, or empty.
+    const std::string& refusal_message() const { return _refusal_message; }
     const std::string& data_file_name() const { return _data_file_name; }
     Dialogue& dialogue() { return *_dialogue; }
     // Where each of the run's files goes.
@@ -179,7 +183,6 @@ private:
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
     int haplotype_reached(const SampleDraws& draws, std::int64_t random_number) const;
-    int solve_without_pivoting(int n, float** a, float* b, float* x, long double* magnitudes);
 
     std::unique_ptr<ConsoleInput> _own_console_in;
     std::unique_ptr<Dialogue> _own_dialogue;
@@ -228,15 +231,23 @@ private:
     std::vector<SampleDraws> _sample_draws;
     std::vector<std::int64_t> _running_total_block;
     std::vector<std::int16_t> _draw_table_block;
-    // For each coefficient of the equations, the sum of the magnitudes of the
-    // terms it was formed from, (P-1) x (P-1): how far the rounding of the times
-    // can move it.
-    std::vector<long double> _coefficient_magnitudes;
+    // The same pair sums before any rounding, the rows every estimate takes
+    // from them, and the precise estimate that checks the reported one. The
+    // check is made once the times it belongs to have been formed.
+    std::vector<double> _precise_tot;
+    std::vector<double> _precise_count;
+    std::vector<int> _parent_rows;
+    estimate_core::PopulationChoice _choice;
+    estimate_core::PreciseEstimate _precise;
+    bool _precise_ready = false;
+    std::string _refusal_message;
     // The locus bootstrap: every locus's pair sums and pair counts on the
     // observed counts, (P+1) x (P+1) per locus, and the loci the replicate in
     // hand has drawn, in the order drawn.
     std::vector<float> _locus_tot_diff;
     std::vector<float> _locus_count_diff;
+    std::vector<double> _locus_precise_tot;
+    std::vector<double> _locus_precise_count;
     std::vector<int> _drawn_loci;
 };
 

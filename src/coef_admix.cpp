@@ -352,8 +352,9 @@ long double main_storage_bytes(long double P, long double L, long double haploty
                                      + 9 * L                        // distance profiles
                                      + 10 * overhead;
     const long double estimate_tables = 3 * 4 * P + 2 * (8 * P + 4 * P * P)  // times, equations, estimates
-                                        + 16 * (P - 1) * (P - 1)            // magnitudes of the coefficients
                                         + 8 * populations * populations     // pair sums and pair counts
+                                        + 16 * populations * populations    // the same before rounding
+                                        + 8 * (P + P * P) + 16 * P * P      // precise times and equations
                                         + PairSums::working_bytes(populations, most) + 16 * overhead;
     return locus_tables + estimate_tables;
 }
@@ -511,9 +512,12 @@ int Coef_Admixture::allocate_space(const std::vector<int>& haplotypes_per_locus)
             _parental_coal_times[p] = new float[P];
         for (int p = 0; p < P; ++p)
             _right_hand_side_matrix[p] = new float[P];
-        _coefficient_magnitudes.reserve(static_cast<std::size_t>(P - 1) * (P - 1));
         _tot_diff.assign(populations * populations, 0.0f);
         _count_diff.assign(populations * populations, 0.0f);
+        _precise_tot.assign(populations * populations, 0.0);
+        _precise_count.assign(populations * populations, 0.0);
+        _choice = estimate_core::every_population(P, _parent_rows);
+        _precise.reserve(P);
         _pair_sums = std::make_unique<PairSums>(P + 1, most);
         _whole_distance_bound.reserve(L);
         _distances_normal.reserve(L);
@@ -549,7 +553,8 @@ int Coef_Admixture::de_allocate_space()
     }
     release(_tot_diff);
     release(_count_diff);
-    release(_coefficient_magnitudes);
+    release(_precise_tot);
+    release(_precise_count);
     _pair_sums.reset();
     release(_whole_distance_bound);
     release(_distances_normal);
@@ -604,6 +609,7 @@ int Coef_Admixture::read_whole_data_file(const std::string& name, std::string& c
         refuse(error_line("cannot read the data file " + quoted(name) + ": it is a folder or its reading failed"));
         return 0;
     }
+    _dialogue->data_file_read(contents);
     // A byte-order mark that some editors put at the start of a text file is
     // not part of the data.
     static const std::string byte_order_mark = "\xEF\xBB\xBF";
@@ -853,19 +859,6 @@ int Coef_Admixture::check_observed_pair_counts()
 // are widened explicitly, since C++ would otherwise evaluate float expressions
 // in float.
 
-namespace {
-
-// tot / count in extended precision; no pairs give no mean (not-a-number), which
-// the callers never let happen but which can never be a division by zero.
-inline long double mean_distance(float tot_diff, float count_diff)
-{
-    if (count_diff == 0.0f)
-        return std::numeric_limits<long double>::quiet_NaN();
-    return static_cast<long double>(tot_diff) / static_cast<long double>(count_diff);
-}
-
-}  // namespace
-
 // The distances never change after the reading: whether they are whole
 // numbers, or normal floats, is found once (again on every call on the observed
 // counts, which tests may change between calls) and serves the replicates.
@@ -893,7 +886,7 @@ void Coef_Admixture::locus_pair_sums(int*** freq_hap, int l)
     locus.counts = freq_hap[l];
     locus.whole_distance_bound = _whole_distance_bound[l];
     locus.distances_normal = _distances_normal[l] != 0;
-    _pair_sums->compute(locus, _tot_diff.data(), _count_diff.data());
+    _pair_sums->compute(locus, _tot_diff.data(), _count_diff.data(), _precise_tot.data(), _precise_count.data());
 }
 
 int Coef_Admixture::compute_coal_times(int*** freq_hap)
@@ -903,6 +896,7 @@ int Coef_Admixture::compute_coal_times(int*** freq_hap)
     for (int l = 0; l < _nb_loci; ++l) {
         locus_pair_sums(freq_hap, l);
         add_locus_means(_tot_diff.data(), _count_diff.data());
+        _precise.add_locus(_choice, _precise_tot.data(), _precise_count.data());
     }
     return finish_coal_times(_nb_loci);
 }
@@ -920,39 +914,27 @@ int Coef_Admixture::compute_coal_times_of_drawn_loci()
     const int populations = _nb_parent_pops + 1;
     const std::size_t cells = static_cast<std::size_t>(populations) * populations;
     start_coal_times();
-    for (const int locus : _drawn_loci)
+    for (const int locus : _drawn_loci) {
         add_locus_means(&_locus_tot_diff[locus * cells], &_locus_count_diff[locus * cells]);
+        _precise.add_locus(_choice, &_locus_precise_tot[locus * cells], &_locus_precise_count[locus * cells]);
+    }
     const std::size_t last = static_cast<std::size_t>(_drawn_loci.back()) * cells;
     std::copy_n(&_locus_tot_diff[last], cells, _tot_diff.begin());
     std::copy_n(&_locus_count_diff[last], cells, _count_diff.begin());
     return finish_coal_times(static_cast<int>(_drawn_loci.size()));
 }
 
+// The times start from 0, and so do the precise ones beside them.
 void Coef_Admixture::start_coal_times()
 {
-    const int n = _nb_parent_pops;
-    for (int k = 0; k < n; ++k)
-        _hybrid_parental_coal_times[k] = 0.0f;
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            _parental_coal_times[i][j] = 0.0f;
+    estimate_core::clear_times(_nb_parent_pops, _hybrid_parental_coal_times, _parental_coal_times);
+    _precise.start(_nb_parent_pops);
+    _precise_ready = false;
 }
 
-// Adds one locus's mean distances, its pair sums over its pair counts in
-// extended precision, to the running times, each rounded to a float.
 void Coef_Admixture::add_locus_means(const float* tot_diff, const float* count_diff)
 {
-    const int n = _nb_parent_pops;
-    const int populations = n + 1;
-    float* H = _hybrid_parental_coal_times;
-    float** P = _parental_coal_times;
-    for (int k = 0; k < n; ++k)
-        H[k] = static_cast<float>(H[k] + mean_distance(tot_diff[k + 1], count_diff[k + 1]));
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) {
-            const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
-            P[i][j] = static_cast<float>(P[i][j] + mean_distance(tot_diff[cell], count_diff[cell]));
-        }
+    estimate_core::add_locus_means(_choice, tot_diff, count_diff, _hybrid_parental_coal_times, _parental_coal_times);
 }
 
 // Divides the running times by the number of loci (each locus weighs the same
@@ -961,99 +943,27 @@ void Coef_Admixture::add_locus_means(const float* tot_diff, const float* count_d
 // populations has a mean time other than zero.
 int Coef_Admixture::finish_coal_times(int loci)
 {
-    const int n = _nb_parent_pops;
-    float* H = _hybrid_parental_coal_times;
-    float** P = _parental_coal_times;
-    const long double count = loci;
-    for (int k = 0; k < n; ++k)
-        H[k] = loci > 0 ? static_cast<float>(H[k] / count) : std::numeric_limits<float>::quiet_NaN();
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            P[i][j] = loci > 0 ? static_cast<float>(P[i][j] / count) : std::numeric_limits<float>::quiet_NaN();
-
+    estimate_core::finish_times(_nb_parent_pops, loci, _hybrid_parental_coal_times, _parental_coal_times);
+    _precise.finish(loci, _time_to_admix_event, _mutation_rate_per_year);
+    _precise_ready = true;
     write_coal_times_log();
-
-    for (int i = 1; i < n; ++i)
-        for (int j = 0; j < i; ++j)
-            if (P[i][j] == 0.0f)
-                return 0;
-    return 1;
+    return estimate_core::distinct_parents_apart(_nb_parent_pops, _parental_coal_times) ? 1 : 0;
 }
 
 void Coef_Admixture::write_coal_times_log()
 {
-    std::ostream& out = log();
-    const int n = _nb_parent_pops;
-    const int populations = n + 1;
-    out << "-----" << std::endl;
-    _line << "Time to admix event: ";
-    _line.real(_time_to_admix_event).end(out);
-    for (int k = 0; k < n; ++k) {
-        _line << "Hybrid-parental " << k << ": Tot_diff:";
-        _line.real(_tot_diff[k + 1]) << " Count_diff:";
-        _line.real(_count_diff[k + 1]) << " Times:";
-        _line.real(_hybrid_parental_coal_times[k]).end(out);
-    }
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j <= i; ++j) {
-            const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
-            _line << "Parentals " << j << "," << i << ": Tot_diff:";
-            _line.real(_tot_diff[cell]) << " Count_diff:";
-            _line.real(_count_diff[cell]) << " Times:";
-            _line.real(_parental_coal_times[i][j]).end(out);
-        }
+    log_blocks::coalescence_times(log(), _line, _nb_parent_pops, _time_to_admix_event, _tot_diff.data(),
+                                  _count_diff.data(), _hybrid_parental_coal_times, _parental_coal_times);
 }
 
 void Coef_Admixture::add_time_to_admix_event()
 {
-    const long double admixture_term =
-        static_cast<long double>(2.0f) * _time_to_admix_event * static_cast<long double>(_mutation_rate_per_year);
-    for (int i = 0; i < _nb_parent_pops; ++i)
-        _parental_coal_times[i][i] = static_cast<float>(_parental_coal_times[i][i] + admixture_term);
+    estimate_core::add_admixture_term(_nb_parent_pops, _time_to_admix_event, _mutation_rate_per_year,
+                                      _parental_coal_times);
 }
 
 // ---------------------------------------------------------------------------
 // The linear system and its solution
-
-namespace {
-
-// Sum over i of a[i] * b[i], in extended precision, in ascending order of i.
-// Every product of two floats is exact in long double.
-long double sum_of_products(int n, const float* const* a_rows, int a_col, const float* const* b_rows, int b_col)
-{
-    long double sum = 0;
-    for (int i = 0; i < n; ++i)
-        sum += static_cast<long double>(a_rows[i][a_col]) * static_cast<long double>(b_rows[i][b_col]);
-    return sum;
-}
-
-long double sum_of_products(int n, const float* const* a_rows, int a_col, const float* b)
-{
-    long double sum = 0;
-    for (int i = 0; i < n; ++i)
-        sum += static_cast<long double>(a_rows[i][a_col]) * static_cast<long double>(b[i]);
-    return sum;
-}
-
-// Sum over i of |a[i] * b[i]|: the size of the terms a coefficient is made of.
-long double sum_of_magnitudes(int n, const float* const* a_rows, int a_col, const float* const* b_rows, int b_col)
-{
-    long double sum = 0;
-    for (int i = 0; i < n; ++i)
-        sum += std::fabs(static_cast<long double>(a_rows[i][a_col]) * static_cast<long double>(b_rows[i][b_col]));
-    return sum;
-}
-
-bool usable_pivot(float pivot)
-{
-    return pivot != 0.0f && std::isfinite(pivot);
-}
-
-// The unit rounding of single precision, 2^-24: a stored float lies within this
-// fraction of its own magnitude of the value it was rounded from.
-constexpr long double float_rounding = 1.0L / 16777216.0L;
-
-}  // namespace
 
 // The normal equations of the least-squares fit of the hybrid's times by the
 // parental times under the constraint that the proportions sum to one: equation
@@ -1062,56 +972,10 @@ constexpr long double float_rounding = 1.0L / 16777216.0L;
 void Coef_Admixture::compute_coefficients_of_linear_equations()
 {
     const int n = _nb_parent_pops;
-    const int r = n - 1;
-    const float* const* P = _parental_coal_times;
-    const float* H = _hybrid_parental_coal_times;
     float** M = _right_hand_side_matrix;
     float* v = _left_hand_side_vector;
-    for (int i = 0; i < n; ++i) {
-        v[i] = 0.0f;
-        for (int j = 0; j < n; ++j)
-            M[i][j] = 0.0f;
-    }
-    _coefficient_magnitudes.assign(static_cast<std::size_t>(r > 0 ? r : 0) * (r > 0 ? r : 0), 0.0L);
-    for (int j = 0; j < r; ++j) {
-        for (int k = 0; k < r; ++k) {
-            long double& magnitude = _coefficient_magnitudes[static_cast<std::size_t>(j) * r + k];
-            if (k == j) {
-                magnitude = sum_of_magnitudes(n, P, j, P, j) + sum_of_magnitudes(n, P, r, P, r) +
-                            2 * sum_of_magnitudes(n, P, r, P, j);
-                const long double S1 = sum_of_products(n, P, j, P, j);
-                const long double S2 = sum_of_products(n, P, r, P, r);
-                const long double S3 = sum_of_products(n, P, r, P, j);
-                M[j][j] = static_cast<float>(S1 + (S2 - static_cast<long double>(2.0f) * S3));
-            } else {
-                magnitude = sum_of_magnitudes(n, P, r, P, r) + sum_of_magnitudes(n, P, j, P, k) +
-                            sum_of_magnitudes(n, P, j, P, r) + sum_of_magnitudes(n, P, r, P, k);
-                const long double A = sum_of_products(n, P, r, P, r);
-                const long double B = sum_of_products(n, P, j, P, k);
-                const long double C = sum_of_products(n, P, j, P, r);
-                const long double D = sum_of_products(n, P, r, P, k);
-                M[j][k] = static_cast<float>((B - D) + (A - C));
-            }
-        }
-        const long double Q1 = sum_of_products(n, P, r, P, r);
-        const long double Q2 = sum_of_products(n, P, j, H);
-        const long double Q3 = sum_of_products(n, P, r, H);
-        const long double Q4 = sum_of_products(n, P, r, P, j);
-        v[j] = static_cast<float>((Q2 - Q4) + (Q1 - Q3));
-    }
-
-    std::ostream& out = log();
-    out << "-----" << std::endl;
-    out << "Linear equations of admixture coefficients !" << std::endl;
-    for (int j = 0; j < r; ++j) {
-        for (int k = 0; k < r; ++k) {
-            _line.real(M[j][k]) << "mu" << k + 1;
-            if (k != r - 1)
-                _line << '+';
-        }
-        _line << '=';
-        _line.real(v[j]).end(out);
-    }
+    estimate_core::form_equations(n, _parental_coal_times, _hybrid_parental_coal_times, M, v);
+    log_blocks::linear_equations(log(), _line, n, M, v);
 }
 
 // Gaussian elimination without pivoting, then back substitution. A pivot that is
@@ -1119,77 +983,35 @@ void Coef_Admixture::compute_coefficients_of_linear_equations()
 // incomplete.
 int Coef_Admixture::GaussNP(int n, float** a, float* b, float* x)
 {
-    return solve_without_pivoting(n, a, b, x, nullptr);
+    return estimate_core::solve_without_pivoting(n, a, b, x);
 }
 
-// The elimination proper. With the magnitudes of the terms every coefficient was
-// formed from (row-major, n x n), a pivot is also refused when it is zero within
-// the rounding of those terms.
-//
-// Why: each coefficient is a difference of sums of products of mean times, and
-// the times are stored in single precision, each within 2^-24 of its own size.
-// A product of two of them is then uncertain by 2 x 2^-24 of its size, so a
-// coefficient is uncertain by 2 x 2^-24 times the sum of the magnitudes of its
-// terms, plus 2^-24 of itself from its own storage. Parental populations that
-// cannot be told apart give coefficients that are exactly zero in exact
-// arithmetic but come out as tiny leftovers of those roundings (1e-16 against
-// terms of 1e-2); dividing by such a leftover gives proportions of 1e+10. Each
-// elimination step carries the magnitudes along (an entry updated by m times
-// the pivot row gains |m| times that row's magnitudes) and adds one more
-// rounding of storage. A pivot no larger than its uncertainty is taken as zero,
-// while parents that differ by more than a few units in the last place of their
-// times keep their estimate, however large or negative it comes out.
-//
-// The magnitudes are carried along in place (they serve one elimination), so
-// that no estimate allocates.
-int Coef_Admixture::solve_without_pivoting(int n, float** a, float* b, float* x, long double* magnitudes)
-{
-    long double* size = magnitudes;
-    for (int k = 0; k < n; ++k) {
-        if (!usable_pivot(a[k][k]))
-            return 0;
-        if (magnitudes) {
-            const long double uncertainty = (3 + k) * float_rounding * size[static_cast<std::size_t>(k) * n + k];
-            if (std::fabs(static_cast<long double>(a[k][k])) <= uncertainty)
-                return 0;
-        }
-        for (int i = k + 1; i < n; ++i) {
-            const long double m = static_cast<long double>(a[i][k]) / static_cast<long double>(a[k][k]);
-            for (int c = 0; c < n; ++c)
-                a[i][c] = static_cast<float>(a[i][c] - m * a[k][c]);
-            b[i] = static_cast<float>(b[i] - m * b[k]);
-            if (magnitudes)
-                for (int c = 0; c < n; ++c)
-                    size[static_cast<std::size_t>(i) * n + c] += std::fabs(m) * size[static_cast<std::size_t>(k) * n + c];
-        }
-    }
-    if (n <= 0)
-        return 1;
-    x[n - 1] = static_cast<float>(static_cast<long double>(b[n - 1]) / static_cast<long double>(a[n - 1][n - 1]));
-    for (int i = n - 1; i >= 0; --i) {
-        long double tt = 0;
-        for (int c = i + 1; c < n; ++c)
-            tt += static_cast<long double>(a[i][c]) * static_cast<long double>(x[c]);
-        x[i] = static_cast<float>((b[i] - tt) / static_cast<long double>(a[i][i]));
-    }
-    return 1;
-}
-
+// The solution, refused when elimination without pivoting fails, and also when
+// its digits are noise: the same estimate computed precisely from the pair sums
+// of the times just formed (see estimate_core.h) lies further from it than
+// 10^-3 of the largest proportion (and at least 10^-3), or its equations are
+// singular. Single-precision times carry about 7 digits; equations of parental
+// populations that are nearly alike can amplify their rounding beyond every
+// digit reported, and only a measurement of the answer tells when.
 int Coef_Admixture::gaussian_elimination(float* admix_coef)
 {
     const int n = _nb_parent_pops;
-    long double* magnitudes =
-        _coefficient_magnitudes.size() == static_cast<std::size_t>(n - 1) * (n - 1) ? _coefficient_magnitudes.data()
-                                                                                     : nullptr;
-    if (!solve_without_pivoting(n - 1, _right_hand_side_matrix, _left_hand_side_vector, admix_coef, magnitudes)) {
+    _refusal_message.clear();
+    const bool precise_available = _precise_ready;
+    _precise_ready = false;
+    if (!GaussNP(n - 1, _right_hand_side_matrix, _left_hand_side_vector, admix_coef)) {
         _dialogue->messages() << "error: Gaussian Elimination, no pivoting\n";
         return 0;
     }
-    long double sum = 0;
-    for (int k = 0; k < n - 1; ++k)
-        sum += admix_coef[k];
-    const double sum_admix = static_cast<double>(sum);
-    admix_coef[n - 1] = static_cast<float>(1.0L - static_cast<long double>(sum_admix));
+    estimate_core::complete_proportions(n, admix_coef);
+    if (precise_available) {
+        const estimate_core::Agreement agreement = estimate_core::measure_agreement(n, admix_coef, _precise);
+        if (agreement.refused()) {
+            _refusal_message = estimate_core::refusal_line(agreement);
+            _dialogue->messages() << "error: Gaussian Elimination, no pivoting\n";
+            return 0;
+        }
+    }
     return 1;
 }
 
@@ -1290,7 +1112,7 @@ int Coef_Admixture::check_locus_bootstrap_possible()
 {
     const long double cells = (_nb_parent_pops + 1.0L) * (_nb_parent_pops + 1.0L);
     const long double needed = replicate_estimates_bytes(_nb_parent_pops, _nb_bootstrap) +
-                               static_cast<long double>(_nb_loci) * (8 * cells + 4);
+                               static_cast<long double>(_nb_loci) * (24 * cells + 4);
     return refuse_bootstrap_beyond_memory(needed, true);
 }
 
@@ -1383,12 +1205,16 @@ void Coef_Admixture::allocate_space_for_locus_bootstrap(int nb_boot)
         const std::size_t cells = populations * populations;
         _locus_tot_diff.resize(cells * _nb_loci);
         _locus_count_diff.resize(cells * _nb_loci);
+        _locus_precise_tot.resize(cells * _nb_loci);
+        _locus_precise_count.resize(cells * _nb_loci);
         _drawn_loci.reserve(_nb_loci);
         profile_distances(false);
         for (int l = 0; l < _nb_loci; ++l) {
             locus_pair_sums(_freq_haplotypes, l);
             std::copy(_tot_diff.begin(), _tot_diff.end(), &_locus_tot_diff[l * cells]);
             std::copy(_count_diff.begin(), _count_diff.end(), &_locus_count_diff[l * cells]);
+            std::copy(_precise_tot.begin(), _precise_tot.end(), &_locus_precise_tot[l * cells]);
+            std::copy(_precise_count.begin(), _precise_count.end(), &_locus_precise_count[l * cells]);
         }
     } catch (const std::bad_alloc&) {
         de_allocate_space_for_bootstrap(nb_boot);
@@ -1704,6 +1530,8 @@ int Coef_Admixture::de_allocate_space_for_bootstrap(int)
     release(_draw_table_block);
     release(_locus_tot_diff);
     release(_locus_count_diff);
+    release(_locus_precise_tot);
+    release(_locus_precise_count);
     release(_drawn_loci);
     return 1;
 }

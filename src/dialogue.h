@@ -30,6 +30,11 @@ public:
     // Warnings about doubtful input or results, never mixed into the dialogue.
     virtual std::ostream& warnings() = 0;
 
+    // The data file's bytes as they were read, before anything is parsed, so
+    // that a front can record what was analysed (its size and checksum) even if
+    // the file changes later.
+    virtual void data_file_read(const std::string& /*bytes*/) {}
+
     // Progress of the bootstrap: called before replicate r of n is drawn, and
     // once more when all n are done.
     virtual void replicate_starting(int replicate, int replicates) = 0;

@@ -62,6 +62,15 @@ OutputFolder::Claim OutputFolder::claim()
     return Claim::claimed;
 }
 
+void OutputFolder::log_taken()
+{
+    if (_log_written)
+        return;
+    _log_written = true;
+    if (_when_taken)
+        _when_taken();
+}
+
 void OutputFolder::release()
 {
     if (_lock < 0)

@@ -1,6 +1,7 @@
 #ifndef CORVANE_OUTPUT_FOLDER_H
 #define CORVANE_OUTPUT_FOLDER_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,10 @@ public:
     std::string output_file_matching(const std::string& data_file) const;
 
     // The log has been opened for writing: from now on it is this run's.
-    void log_taken() { _log_written = true; }
+    void log_taken();
+    // Called once, when the log is taken: the moment the run first writes in
+    // its folder, before any other file there is created or emptied.
+    void when_taken(std::function<void()> call) { _when_taken = std::move(call); }
 
 private:
     std::string _folder;
@@ -46,6 +50,7 @@ private:
     int _lock = -1;
     bool _created_log = false;
     bool _log_written = false;
+    std::function<void()> _when_taken;
 };
 
 // The error line of a run that found its folder claimed by another.

@@ -222,24 +222,39 @@ void PairSums::plain(const LocusPairData& locus, float* tot, float* count)
         for (int q = p; q < P1; ++q) {
             float& t = tot[p * P1 + q];
             float& c = count[p * P1 + q];
+            double precise = 0;
             for (int x = 0; x < n; ++x)
-                for (int y = x; y < n; ++y)
-                    add_pairs(t, c, locus.distance[x][y], pair_weight(p == q, locus.counts[p], locus.counts[q], x, y));
+                for (int y = x; y < n; ++y) {
+                    const std::int64_t w = pair_weight(p == q, locus.counts[p], locus.counts[q], x, y);
+                    add_pairs(t, c, locus.distance[x][y], w);
+                    precise += static_cast<double>(locus.distance[x][y]) * static_cast<double>(w);
+                }
+            if (_precise_tot)
+                _precise_tot[p * P1 + q] = precise;
         }
 }
 
-void PairSums::compute_plain(const LocusPairData& locus, float* tot, float* count)
+void PairSums::compute_plain(const LocusPairData& locus, float* tot, float* count, double* precise_tot,
+                             double* precise_count)
 {
+    _precise_tot = precise_tot;
     plain(locus, tot, count);
     mirror(locus.populations, tot, count);
+    if (precise_tot && precise_count) {
+        exact_pair_counts(locus, precise_count);
+        mirror(locus.populations, precise_tot, precise_count);
+    }
+    _precise_tot = nullptr;
 }
 
-void PairSums::compute(const LocusPairData& locus, float* tot, float* count)
+void PairSums::compute(const LocusPairData& locus, float* tot, float* count, double* precise_tot,
+                       double* precise_count)
 {
     if (plain_arithmetic_forced()) {
-        compute_plain(locus, tot, count);
+        compute_plain(locus, tot, count, precise_tot, precise_count);
         return;
     }
+    _precise_tot = precise_tot;
     const int P1 = locus.populations;
     closed_form(locus, tot, count);
     if (!_chains.empty()) {
@@ -253,6 +268,40 @@ void PairSums::compute(const LocusPairData& locus, float* tot, float* count)
             extended_chains(locus, tot, count);
     }
     mirror(P1, tot, count);
+    if (precise_tot && precise_count) {
+        exact_pair_counts(locus, precise_count);
+        mirror(P1, precise_tot, precise_count);
+    }
+    _precise_tot = nullptr;
+}
+
+// The number of pairs of copies of each population pair, exactly: N_p N_q
+// between two populations and N_p (N_p - 1) / 2 within one, with N_p the
+// population's copies (the sum of the weights of every haplotype pair).
+void PairSums::exact_pair_counts(const LocusPairData& locus, double* count)
+{
+    const int P1 = locus.populations;
+    for (int p = 0; p < P1; ++p) {
+        double copies = 0;  // a sum of 32-bit counts, exact in double
+        for (int x = 0; x < locus.haplotypes; ++x)
+            copies += locus.counts[p][x];
+        _copies[static_cast<std::size_t>(p)] = copies;
+    }
+    for (int p = 0; p < P1; ++p)
+        for (int q = p; q < P1; ++q) {
+            const long double np = _copies[static_cast<std::size_t>(p)];
+            const long double nq = _copies[static_cast<std::size_t>(q)];
+            count[p * P1 + q] = static_cast<double>(p == q ? np * (np - 1) / 2 : np * nq);
+        }
+}
+
+void PairSums::mirror(int populations, double* tot, double* count)
+{
+    for (int p = 0; p < populations; ++p)
+        for (int q = p + 1; q < populations; ++q) {
+            tot[q * populations + p] = tot[p * populations + q];
+            count[q * populations + p] = count[p * populations + q];
+        }
 }
 
 // Copies each population pair's sums to the lower triangle.
@@ -335,6 +384,8 @@ void PairSums::closed_form(const LocusPairData& locus, float* tot, float* count)
             }
             tot[p * P1 + q] = static_cast<float>(sum);
             count[p * P1 + q] = static_cast<float>(pairs);
+            if (_precise_tot)
+                _precise_tot[p * P1 + q] = sum;  // exact, as the float is
             ++closed_form_pairs;
         }
     }
@@ -370,12 +421,18 @@ void PairSums::extended_chains(const LocusPairData& locus, float* tot, float* co
         const std::vector<int>& merged = merged_present(locus, chain);
         float& t = tot[chain.cell];
         float& c = count[chain.cell];
+        double precise = 0;
         for (std::size_t a = 0; a < merged.size(); ++a)
             for (std::size_t b = a; b < merged.size(); ++b) {
                 const std::int64_t w = pair_weight(chain.p == chain.q, cp, cq, merged[a], merged[b]);
-                if (w != 0)
-                    add_pairs(t, c, locus.distance[merged[a]][merged[b]], w);
+                if (w == 0)
+                    continue;
+                const float d = locus.distance[merged[a]][merged[b]];
+                add_pairs(t, c, d, w);
+                precise += static_cast<double>(d) * static_cast<double>(w);
             }
+        if (_precise_tot)
+            _precise_tot[chain.cell] = precise;
         ++extended_chained_pairs;
     }
 }
@@ -463,13 +520,25 @@ inline void chain_steps(float* sums, const double* products, std::size_t stride)
         sums[g] = static_cast<float>(next[g]);
 }
 
+// The sums of the group's products before any rounding, in double, each chain's
+// in the order of its terms (the chains interleaved, which leaves each chain's
+// own order as it is).
+void add_exact_sums(double* exact, const double* products, std::size_t stride, std::size_t steps)
+{
+    for (std::size_t i = 0; i < steps; ++i)
+        for (int g = 0; g < chains_at_once_steps; ++g)
+            exact[g] += products[g * stride + i];
+}
+
 // All the steps of a group of chains whose sums stay normal. Portable: one step
 // of the group at a time.
-[[maybe_unused]] void run_normal_chains_portable(float* sums, const double* products, std::size_t stride,
-                                                 std::size_t steps)
+[[maybe_unused]] void run_normal_chains_portable(float* sums, double* exact, const double* products,
+                                                 std::size_t stride, std::size_t steps)
 {
     for (std::size_t i = 0; i < steps; ++i)
         chain_steps<true>(sums, products + i, stride);
+    if (exact)
+        add_exact_sums(exact, products, stride, steps);
 }
 
 #if defined(__SSE2__)
@@ -477,7 +546,11 @@ inline void chain_steps(float* sums, const double* products, std::size_t stride)
 // part of every x86-64): a step adds the products, looks for a sum halfway
 // between two floats in the low 32 bits of each double, and rounds each sum to
 // single precision and back. A step with a halfway sum is redone lane by lane.
-void run_normal_chains(float* sums, const double* products, std::size_t stride, std::size_t steps)
+// With keep_exact the same products are also added, unrounded, to the exact
+// sums (four more registers, additions that no step waits for).
+template <bool keep_exact>
+void run_normal_chains_sse2(float* sums, double* exact, const double* products, std::size_t stride,
+                            std::size_t steps)
 {
     const __m128i low_bits = _mm_set1_epi64x(0x1FFFFFFF);
     const __m128i half = _mm_set1_epi64x(0x10000000);
@@ -490,13 +563,21 @@ void run_normal_chains(float* sums, const double* products, std::size_t stride, 
     const auto is_half = [&](__m128d v) {
         return _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(v), low_bits), half);
     };
+    __m128d e0 = _mm_setzero_pd(), e1 = _mm_setzero_pd(), e2 = _mm_setzero_pd(), e3 = _mm_setzero_pd();
     for (std::size_t i = 0; i < steps; ++i) {
         const double* p = products + i;
         const auto pair = [p, stride](int g) { return _mm_set_pd(p[(g + 1) * stride], p[g * stride]); };
-        const __m128d n0 = _mm_add_pd(s0, pair(0));
-        const __m128d n1 = _mm_add_pd(s1, pair(2));
-        const __m128d n2 = _mm_add_pd(s2, pair(4));
-        const __m128d n3 = _mm_add_pd(s3, pair(6));
+        const __m128d p0 = pair(0), p1 = pair(2), p2 = pair(4), p3 = pair(6);
+        if (keep_exact) {
+            e0 = _mm_add_pd(e0, p0);
+            e1 = _mm_add_pd(e1, p1);
+            e2 = _mm_add_pd(e2, p2);
+            e3 = _mm_add_pd(e3, p3);
+        }
+        const __m128d n0 = _mm_add_pd(s0, p0);
+        const __m128d n1 = _mm_add_pd(s1, p1);
+        const __m128d n2 = _mm_add_pd(s2, p2);
+        const __m128d n3 = _mm_add_pd(s3, p3);
         const __m128i any = _mm_or_si128(_mm_or_si128(is_half(n0), is_half(n1)), _mm_or_si128(is_half(n2), is_half(n3)));
         // Dwords 0 and 2 are the low halves of the doubles (the high halves,
         // masked to 0, always compare equal).
@@ -521,11 +602,26 @@ void run_normal_chains(float* sums, const double* products, std::size_t stride, 
     }
     _mm_storeu_ps(sums, _mm_movelh_ps(_mm_cvtpd_ps(s0), _mm_cvtpd_ps(s1)));
     _mm_storeu_ps(sums + 4, _mm_movelh_ps(_mm_cvtpd_ps(s2), _mm_cvtpd_ps(s3)));
+    if (keep_exact) {
+        _mm_storeu_pd(exact, e0);
+        _mm_storeu_pd(exact + 2, e1);
+        _mm_storeu_pd(exact + 4, e2);
+        _mm_storeu_pd(exact + 6, e3);
+    }
+}
+
+// With `exact` (eight sums, starting from 0), the exact sums are kept too.
+void run_normal_chains(float* sums, double* exact, const double* products, std::size_t stride, std::size_t steps)
+{
+    if (exact)
+        run_normal_chains_sse2<true>(sums, exact, products, stride, steps);
+    else
+        run_normal_chains_sse2<false>(sums, nullptr, products, stride, steps);
 }
 #else
-void run_normal_chains(float* sums, const double* products, std::size_t stride, std::size_t steps)
+void run_normal_chains(float* sums, double* exact, const double* products, std::size_t stride, std::size_t steps)
 {
-    run_normal_chains_portable(sums, products, stride, steps);
+    run_normal_chains_portable(sums, exact, products, stride, steps);
 }
 #endif
 
@@ -561,15 +657,22 @@ void PairSums::double_chains(const LocusPairData& locus, float* tot, float* coun
         }
         float t[chains_at_once] = {};
         float c[chains_at_once] = {};
-        if (locus.distances_normal)
-            run_normal_chains(t, _products.get(), stride, longest);
-        else
+        double exact[chains_at_once] = {};
+        double* keep_exact = _precise_tot ? exact : nullptr;
+        if (locus.distances_normal) {
+            run_normal_chains(t, keep_exact, _products.get(), stride, longest);
+        } else {
             for (std::size_t i = 0; i < longest; ++i)
                 chain_steps<false>(t, &_products[i], stride);
+            if (keep_exact)
+                add_exact_sums(keep_exact, _products.get(), stride, longest);
+        }
         if (!counts_exact)
-            run_normal_chains(c, _weights.get(), stride, longest);
+            run_normal_chains(c, nullptr, _weights.get(), stride, longest);
         for (std::size_t g = 0; g < group; ++g) {
             const Chain& chain = _chains[first + g];
+            if (_precise_tot)
+                _precise_tot[chain.cell] = exact[g];
             tot[chain.cell] = t[g];
             count[chain.cell] = counts_exact ? static_cast<float>(chain.pairs) : c[g];
             ++double_chained_pairs;

@@ -74,9 +74,19 @@ public:
     // Fills tot and count, (populations x populations) tables indexed
     // [p * populations + q], both triangles, with the pair sums of the locus:
     // by the fast paths, or by the plain arithmetic when it is forced.
-    void compute(const LocusPairData& locus, float* tot, float* count);
+    //
+    // With precise_tot and precise_count, fills them too with the same sums
+    // before any rounding to single precision: the number of pairs exactly,
+    // and the sum of distance x weight in double, each product formed in
+    // double and added in the order of the haplotype pairs. Every path gives
+    // the same doubles (the closed form's sums are exact, and the chains add
+    // the same products in the same order, the zero weights they skip adding
+    // nothing), so the precise tables do not depend on the path either.
+    void compute(const LocusPairData& locus, float* tot, float* count, double* precise_tot = nullptr,
+                 double* precise_count = nullptr);
     // The same by the plain arithmetic alone, whatever the environment says.
-    void compute_plain(const LocusPairData& locus, float* tot, float* count);
+    void compute_plain(const LocusPairData& locus, float* tot, float* count, double* precise_tot = nullptr,
+                       double* precise_count = nullptr);
 
     // How many population pairs each way has served (for tests and profiles).
     std::uint64_t closed_form_pairs = 0;
@@ -92,6 +102,8 @@ private:
 
     void plain(const LocusPairData& locus, float* tot, float* count);
     static void mirror(int populations, float* tot, float* count);
+    static void mirror(int populations, double* tot, double* count);
+    void exact_pair_counts(const LocusPairData& locus, double* count);
     void closed_form(const LocusPairData& locus, float* tot, float* count);
     const std::vector<int>& merged_present(const LocusPairData& locus, const Chain& chain);
     void extended_chains(const LocusPairData& locus, float* tot, float* count);
@@ -112,6 +124,8 @@ private:
     // distance x weight and the weights.
     std::unique_ptr<double[]> _products;
     std::unique_ptr<double[]> _weights;
+    // Where the sums before rounding go during one compute(), or null.
+    double* _precise_tot = nullptr;
 };
 
 #endif

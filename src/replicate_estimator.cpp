@@ -130,9 +130,9 @@ private:
             _precise.add_locus(_choice, _precise_tot.data(), _precise_count.data());
         }
         estimate_core::finish_times(_n, L, _H.data(), _P);
+        _precise.finish(L, _c._time_to_admix_event, _c._mutation_rate_per_year);
         _last_tot = _tot.data();
         _last_count = _count.data();
-        _loci_used = L;
     }
 
     void times_of_drawn_loci()
@@ -149,10 +149,10 @@ private:
             _precise.add_locus(_choice, &_c._locus_precise_tot[at], &_c._locus_precise_count[at]);
         }
         estimate_core::finish_times(_n, static_cast<int>(_drawn.size()), _H.data(), _P);
+        _precise.finish(static_cast<int>(_drawn.size()), _c._time_to_admix_event, _c._mutation_rate_per_year);
         const std::size_t last = static_cast<std::size_t>(_drawn.back()) * cells;
         _last_tot = &_c._locus_tot_diff[last];
         _last_count = &_c._locus_count_diff[last];
-        _loci_used = static_cast<int>(_drawn.size());
     }
 
     // The rest of the chain once the times are formed, with the record's stops.
@@ -180,15 +180,14 @@ private:
             return;
         }
         estimate_core::complete_proportions(_n, _mY.data());
-        if (!all_finite(_mY.data(), _n)) {
-            outcome.ending = Ending::not_finite;
-            return;
-        }
-        _precise.finish(_loci_used, _c._time_to_admix_event, _c._mutation_rate_per_year);
         const estimate_core::Agreement agreement = estimate_core::measure_agreement(_n, _mY.data(), _precise);
         if (agreement.refused()) {
             outcome.ending = Ending::refused;
             outcome.refusal = estimate_core::refusal_line(agreement);
+            return;
+        }
+        if (!all_finite(_mY.data(), _n)) {
+            outcome.ending = Ending::not_finite;
             return;
         }
         outcome.estimates.assign(_mY.begin(), _mY.end());
@@ -208,7 +207,6 @@ private:
     std::vector<double> _precise_tot, _precise_count;
     const float* _last_tot = nullptr;
     const float* _last_count = nullptr;
-    int _loci_used = 0;
     std::vector<float> _H, _v, _mY, _P_block, _M_block;
     std::vector<float*> _P_rows, _M_rows;
     float** _P = nullptr;

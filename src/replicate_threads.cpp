@@ -1,6 +1,8 @@
 #include "replicate_threads.h"
 
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -168,13 +170,23 @@ void estimate_replicates_in_parallel(int replicates, int threads,
                 worker.join();
         }
     } join_when_done{pipeline, workers};
+    // The threads start with SIGINT and SIGTERM blocked, so that an interrupt is
+    // noted on the run's own thread, which looks for it between replicates.
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
     try {
         for (auto& estimator : estimators)
             workers.emplace_back(&ReplicatePipeline::work, &pipeline, std::ref(*estimator));
     } catch (const std::system_error&) {
-        if (workers.empty())
-            throw std::bad_alloc();  // no thread to be had: the machine's resources ran out
+        // as many threads as could be had
     }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (workers.empty())
+        throw std::bad_alloc();  // no thread to be had: the machine's resources ran out
     pipeline.commit_in_order(commit);
     pipeline.stop();
     for (std::thread& worker : workers)

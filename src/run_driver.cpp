@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "COEF_ADMIX.h"
 #include "console_dialogue.h"
 #include "console_input.h"
+#include "interruption.h"
 #include "number_format.h"
 #include "output_folder.h"
 #include "pair_sums.h"
@@ -48,11 +51,18 @@ bool all_finite(const float* values, int count)
 class RunDriver {
 public:
     RunDriver(Dialogue& dialogue, const RunSettings& settings)
-        : _dialogue(dialogue), _settings(settings), _folder(settings.output_folder), c(dialogue, _folder)
+        : _dialogue(dialogue),
+          _settings(settings),
+          _folder(settings.output_folder),
+          c(dialogue, _folder),
+          _out_of_memory_message(error_line("the machine's memory ran out during the run") + cannot_estimate),
+          _memory_reserve(new (std::nothrow) char[memory_reserve_bytes])
     {
         for (const std::string& name : settings.guarded_files)
             _folder.guard(name);
         c.set_log_detail(settings.log_detail);
+        if (settings.when_folder_taken)
+            _folder.when_taken(settings.when_folder_taken);
     }
 
     RunOutcome run()
@@ -60,31 +70,34 @@ public:
         try {
             _outcome.status = run_stages();
         } catch (const std::bad_alloc&) {
-            // Memory that ran out where no storage estimate reaches (a log line,
-            // a message): what the run holds is given back before the stop is
-            // made, so that the stop itself has room.
-            release_storage();
-            _outcome.status = error_stop(error_line("the machine's memory ran out during the run") + cannot_estimate);
+            stop_for_lack_of_memory();
         }
-        if (!_outcome.outputs_untouched && _settings.before_release)
-            _settings.before_release(_outcome);
+        if (!_outcome.outputs_untouched && _settings.before_release) {
+            try {
+                _settings.before_release(_outcome);
+            } catch (const std::bad_alloc&) {
+                // the caller's files could not be made; the run's own are closed
+            }
+        }
         return _outcome;
     }
 
 private:
     int run_stages()
     {
-        if (!claim_folder())
+        if (!claim_folder() || interrupted())
             return 0;
         for (const char* line : banner_lines)
             _dialogue.dialogue_text() << line << std::endl;
         if (!c.read_data_in_file())
             return error_stop(c.error_message());
+        if (interrupted())
+            return 0;
         if (!c.check_observed_pair_counts())
             return error_stop(c.error_message());
-        if (!estimate(c._freq_haplotypes, c._admixture_coefficients, false))
+        if (!estimate(c._freq_haplotypes, c._admixture_coefficients, false) || interrupted())
             return 0;
-        if (!bootstrap_stage())
+        if (!bootstrap_stage() || interrupted())
             return 0;
         // A log that could not be written is an error stop like any other: no
         // report then, so that a report on disk always comes with its whole log.
@@ -152,7 +165,7 @@ private:
         if (!times_and_equations_finite())
             return not_finite_stop(in_bootstrap);
         if (!c.gaussian_elimination(target))
-            return gaussian_stop();
+            return gaussian_stop(c.refusal_message());
         if (!all_finite(target, c._nb_parent_pops))
             return not_finite_stop(in_bootstrap);
         return 1;
@@ -165,7 +178,16 @@ private:
                           cannot_estimate);
     }
 
-    int gaussian_stop() { return error_stop(error_line("Gaussian Elimination")); }
+    // The Gaussian stop; an estimate refused because its digits are noise
+    // says why on standard error first (and in the run record).
+    int gaussian_stop(const std::string& refusal)
+    {
+        if (!refusal.empty()) {
+            _outcome.estimate_refusal = refusal;
+            _dialogue.warnings() << refusal << std::flush;
+        }
+        return error_stop(error_line("Gaussian Elimination"));
+    }
 
     int not_finite_stop(bool in_bootstrap)
     {
@@ -250,6 +272,8 @@ private:
         const int N = c._nb_bootstrap;
         c.write_log_in_background();
         for (int i = 1; i <= N; ++i) {
+            if (interrupted())
+                return 0;
             _dialogue.replicate_starting(i, N);
             float* row = c._admixture_coef_boot[i - 1];
             if (!estimate_replicate(row))
@@ -274,7 +298,12 @@ private:
         const bool log_blocks = c.log_detail() == LogDetail::full;
         ReplicateOutcome stop;
         bool stopped = false;
+        bool interrupt_noted = false;
         const auto commit = [&](int replicate, ReplicateOutcome& outcome) {
+            if (interrupting_signal() != 0) {
+                interrupt_noted = stopped = true;
+                return false;
+            }
             _dialogue.replicate_starting(replicate, N);
             if (log_blocks)
                 c.log_replicate_blocks(outcome.log_text);
@@ -292,6 +321,8 @@ private:
         };
         estimate_replicates_in_parallel(
             N, threads, [&] { return make_replicate_estimator(c, locus_bootstrap(), log_blocks); }, commit);
+        if (interrupt_noted && interrupted())
+            return 0;
         if (stopped)
             return stop.ending == ReplicateOutcome::Ending::estimated ? replicate_written()
                                                                       : replicate_stop(stop);
@@ -342,13 +373,44 @@ private:
         case ReplicateOutcome::Ending::not_finite:
             return not_finite_stop(true);
         case ReplicateOutcome::Ending::gaussian:
-            _dialogue.messages() << "error: Gaussian Elimination, no pivoting\n";
-            return gaussian_stop();
         case ReplicateOutcome::Ending::refused:
+            // As the record's elimination says it, before the stop.
+            _dialogue.messages() << "error: Gaussian Elimination, no pivoting\n";
+            return gaussian_stop(outcome.refusal);
         case ReplicateOutcome::Ending::estimated:
             break;
         }
-        return gaussian_stop();
+        return 1;
+    }
+
+    // An interrupt noted since the last look ends the run here, by the error
+    // stop, which closes the files as on any other stop.
+    bool interrupted()
+    {
+        const int signal_number = interrupting_signal();
+        if (signal_number == 0)
+            return false;
+        _outcome.interrupted_by = signal_number;
+        error_stop(error_line(std::string("the run was interrupted by ") + signal_name(signal_number) +
+                              " before its report was written"));
+        return true;
+    }
+
+    // Memory that ran out where no storage estimate reaches (a log line, a
+    // message): the reserve kept for this moment and what the run holds are
+    // given back first, and the message was made at the start, so that the
+    // stop itself finds room.
+    void stop_for_lack_of_memory()
+    {
+        _memory_reserve.reset();
+        std::vector<float>().swap(_outcome.replicate_estimates);
+        try {
+            release_storage();
+            _outcome.status = error_stop(_out_of_memory_message);
+        } catch (const std::bad_alloc&) {
+            _outcome.status = 0;
+            std::fputs(_out_of_memory_message.c_str(), stderr);
+        }
     }
 
     bool locus_bootstrap() const { return _settings.resampling == Resampling::loci; }
@@ -435,6 +497,11 @@ private:
     Coef_Admixture c;
     std::ofstream _bootstrap_file;
     RunOutcome _outcome;
+    const std::string _out_of_memory_message;
+    // Room for the stop when memory runs out: the log lines of the replicate in
+    // hand, the messages and the caller's record.
+    static constexpr std::size_t memory_reserve_bytes = std::size_t{8} << 20;
+    std::unique_ptr<char[]> _memory_reserve;
 };
 
 }  // namespace

@@ -30,6 +30,10 @@ struct RunSettings {
     // Called at the end of a run that claimed its folder, while it still holds
     // it, so that the caller's own files are written under the same claim.
     std::function<void(const RunOutcome&)> before_release;
+    // Called once the run takes its folder (the data file is known not to be
+    // one of the output files, the log is opened), before any other file there
+    // is created or emptied.
+    std::function<void()> when_folder_taken;
 };
 
 // How a run ended and what it found, for the fronts that report more than the
@@ -45,10 +49,16 @@ struct RunOutcome {
     std::vector<float> bootstrap_means;
     std::vector<float> bootstrap_sds;
     std::string bootstrap_refusal;   // why a bootstrap that was asked for was not run
+    // Why an estimate whose elimination went through was refused all the same
+    // (its digits were noise): one line, also given on standard error.
+    std::string estimate_refusal;
     // True when the run stopped before writing anything in its folder: another
     // run held it, the log could not be created, or the data file is one of the
     // output files. The folder is then not the run's to write in.
     bool outputs_untouched = false;
+    // The signal (SIGINT, SIGTERM) that stopped the run between two stages or
+    // two replicates, through the error stop; 0 when none did.
+    int interrupted_by = 0;
 };
 
 // One whole run through the given dialogue: the banner, the data file, the

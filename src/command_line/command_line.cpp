@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "bootstrap_summary.h"
 #include "build_info.h"
 #include "dialogue.h"
+#include "interruption.h"
 #include "number_format.h"
 #include "output_folder.h"
 #include "quoted_text.h"
@@ -103,7 +106,12 @@ statistics). Report the estimate mY with its SD or its quantile interval.
 
 Standard error: bootstrap progress, warnings and error messages.
 
-Exit status: 0 complete, 1 an error stop (no report written), 2 a usage error.)";
+The record says "running" from the moment the run takes its folder; the
+checksum is of the bytes read.
+
+Exit status: 0 complete, 1 an error stop (no report written; also a table that
+could not be written), 2 a usage error (an empty option value is one), 130 or
+143 interrupted by SIGINT or SIGTERM between two stages or replicates.)";
 
 // The command line's side of the dialogue: every question is answered from the
 // options, the dialogue's own text goes nowhere, messages and warnings go to
@@ -141,6 +149,8 @@ public:
         return true;
     }
     void closing() override {}
+    void data_file_read(const std::string& bytes) override { _data_digest = digest_of_bytes(bytes); }
+    const std::optional<FileDigest>& data_digest() const { return _data_digest; }
 
     std::ostream& dialogue_text() override { return _nowhere; }
     std::ostream& messages() override { return _err; }
@@ -180,6 +190,7 @@ private:
     std::ostream& _err;
     bool _terminal;
     std::ostream _nowhere;
+    std::optional<FileDigest> _data_digest;
 };
 
 std::vector<ParentResult> results_of(const RunOutcome& outcome)
@@ -213,7 +224,7 @@ std::string cell(const std::optional<Value>& value)
 
 // The columns depend on the options only, so that scripts can rely on them: a
 // bootstrap asked for but impossible shows NA in its columns.
-void write_table(std::ostream& out, const std::vector<ParentResult>& rows, bool bootstrap_asked)
+bool write_table(std::ostream& out, const std::vector<ParentResult>& rows, bool bootstrap_asked)
 {
     out << "parent\tmY";
     if (bootstrap_asked)
@@ -226,10 +237,12 @@ void write_table(std::ostream& out, const std::vector<ParentResult>& rows, bool 
                 << cell(row.quantile_2_5) << "\t" << cell(row.quantile_97_5);
         out << "\n";
     }
-    out << std::flush;
+    return static_cast<bool>(out << std::flush);
 }
 
-Options parse_options(const std::vector<std::string>& arguments, std::ostream& out, bool& finished)
+// `finished` names the text written when the options asked for it alone
+// (the help, the version), and is left empty otherwise.
+Options parse_options(const std::vector<std::string>& arguments, std::ostream& out, std::string& finished)
 {
     Options options;
     std::string replicates_text;
@@ -239,24 +252,29 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
                  "corvane");
     app.add_flag("-n,--no-divergence", options.no_divergence,
                  "distances 1 between different haplotypes and 0 to themselves, instead of the file's");
-    app.add_option("-b,--bootstrap", replicates_text, "bootstrap replicates (default 0: none)")->type_name("N");
-    app.add_option("-s,--seed", seed_text,
-                   "seed of the random number generator, read as the console reads it (default 1)")
-        ->type_name("S");
+    CLI::Option* replicates = app.add_option("-b,--bootstrap", replicates_text,
+                                             "bootstrap replicates, read as the console reads a number (010 is "
+                                             "octal 8, 0x10 is 16; default 0: none)")
+                                  ->type_name("N");
+    CLI::Option* seed = app.add_option("-s,--seed", seed_text,
+                                       "seed of the random number generator, read as the console reads it "
+                                       "(default 1)")
+                            ->type_name("S");
     app.add_option("--resample", options.resample,
                    "what a bootstrap replicate draws: copies (each sample's copies anew from its counts, the "
                    "default) or loci (L loci with replacement)")
         ->check(CLI::IsMember({"copies", "loci"}))
         ->type_name("copies|loci");
-    app.add_option("-o,--output-dir", options.output_folder,
-                   "folder for the files, created if missing (default: the current folder)")
-        ->type_name("DIR");
+    CLI::Option* output_folder = app.add_option("-o,--output-dir", options.output_folder,
+                                                "folder for the files, created if missing (default: the current "
+                                                "folder)")
+                                     ->type_name("DIR");
     std::string threads_text;
-    app.add_option("--threads", threads_text,
-                   "threads that estimate bootstrap replicates (default: the cores available, " +
-                       std::to_string(default_thread_count()) +
-                       " here); every file is the same whatever the number")
-        ->type_name("N");
+    CLI::Option* threads = app.add_option("--threads", threads_text,
+                                          "threads that estimate bootstrap replicates (default: the cores "
+                                          "available, " + std::to_string(default_thread_count()) +
+                                              " here); every file is the same whatever the number")
+                               ->type_name("N");
     app.add_option("--log", options.log,
                    "what the log holds: full (the default: every intermediate result of every replicate), "
                    "summary (the data, the estimate and one line per replicate) or none (no log)")
@@ -271,20 +289,24 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
-        finished = true;
+        finished = "the help";
         return options;
     } catch (const CLI::CallForVersion&) {
         out << version_line("corvane") << "\n";
-        finished = true;
+        finished = "the version line";
         return options;
     } catch (const CLI::ParseError& error) {
         throw UsageError(error.what());
     }
-    if (!replicates_text.empty())
+    // An empty value is a mistake, not the default: `-b "$N"` with N unset
+    // must not quietly run no bootstrap.
+    if (replicates->count() > 0)
         options.replicates = replicates_option(replicates_text);
-    if (!seed_text.empty())
+    if (seed->count() > 0)
         options.seed = seed_option(seed_text);
-    if (!threads_text.empty())
+    if (output_folder->count() > 0 && options.output_folder.empty())
+        throw UsageError("--output-dir needs the name of a folder, not \"\"");
+    if (threads->count() > 0)
         options.threads = threads_option(threads_text);
     return options;
 }
@@ -303,6 +325,26 @@ std::string prepare_output_folder(const std::string& folder)
     return "";
 }
 
+// The status of a run whose whole output is a text on standard output (--help,
+// --version): a text that could not be written is an error.
+int written(std::ostream& out, const std::string& what, std::ostream& err)
+{
+    if (out << std::flush)
+        return exit_complete;
+    err << error_line(what + " could not be written to standard output") << std::flush;
+    return exit_error_stop;
+}
+
+// Writes the record; when it cannot be written, no record stays in its place
+// (an earlier run's, or the one this run wrote as it started).
+void keep_record(const std::string& path, const RunRecord& record, std::ostream& err)
+{
+    if (write_run_record(path, record))
+        return;
+    ::unlink(path.c_str());
+    err << "Warning: the run record " << quoted(path) << " could not be written" << std::endl;
+}
+
 std::string without_last_newline(std::string text)
 {
     if (!text.empty() && text.back() == '\n')
@@ -319,10 +361,10 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
     const std::string started = utc_now_iso8601();
     Options options;
     try {
-        bool finished = false;
+        std::string finished;
         options = parse_options({arguments.begin() + 1, arguments.end()}, out, finished);
-        if (finished)
-            return exit_complete;
+        if (!finished.empty())
+            return written(out, finished, err);
     } catch (const UsageError& error) {
         err << error_line(error.what()) << "Run \"corvane --help\" for the options." << std::endl;
         return exit_usage;
@@ -334,6 +376,25 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
     }
 
     OptionsDialogue dialogue(options, err, err_is_terminal);
+    const OutputFolder shown(options.output_folder);
+    const std::string record_path = shown.path_of(record_name);
+    // What every version of the record holds; the end and the results are
+    // added when the run ends.
+    const auto record_so_far = [&] {
+        RunRecord record;
+        record.command_line = arguments;
+        std::error_code ignored;
+        record.working_folder = std::filesystem::current_path(ignored).string();
+        record.data_file = options.data_file;
+        record.data_file_digest = dialogue.data_digest();
+        record.divergence = !options.no_divergence;
+        record.replicates = options.replicates;
+        record.seed = options.seed;
+        record.resample = options.resample;
+        record.output_folder = shown.shown_name();
+        record.started_utc = started;
+        return record;
+    };
     RunSettings settings;
     settings.output_folder = options.output_folder;
     settings.resampling = options.resample == "loci" ? Resampling::loci : Resampling::copies;
@@ -342,35 +403,39 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
     settings.log_detail = options.log == "none"      ? LogDetail::none
                           : options.log == "summary" ? LogDetail::summary
                                                      : LogDetail::full;
-    std::vector<ParentResult> results;
+    // From the moment the run takes its folder the record says it is running,
+    // so that a record left by an earlier run never stands beside this run's
+    // files, even when this run is killed.
+    settings.when_folder_taken = [&] {
+        RunRecord record = record_so_far();
+        record.running = true;
+        keep_record(record_path, record, err);
+    };
+    int status = exit_error_stop;
     settings.before_release = [&](const RunOutcome& outcome) {
-        results = results_of(outcome);
-        RunRecord record;
-        record.command_line = arguments;
-        std::error_code ignored;
-        record.working_folder = std::filesystem::current_path(ignored).string();
-        record.data_file = options.data_file;
-        record.divergence = !options.no_divergence;
-        record.replicates = options.replicates;
-        record.seed = options.seed;
-        record.resample = options.resample;
-        OutputFolder shown(options.output_folder);
-        record.output_folder = shown.shown_name();
-        record.started_utc = started;
+        RunRecord record = record_so_far();
+        record.results = results_of(outcome);
+        record.error_message = without_last_newline(outcome.error_message + outcome.estimate_refusal);
+        status = outcome.status == 1 ? exit_complete : exit_error_stop;
+        if (outcome.interrupted_by != 0)
+            status = 128 + outcome.interrupted_by;
+        // The table goes out while the folder is held, so that a table lost to a
+        // full disk or a closed standard output is an error stop in the record.
+        if (status == exit_complete && !write_table(out, record.results, options.replicates > 0)) {
+            const std::string message = error_line("the results table could not be written to standard output");
+            err << message << std::flush;
+            record.error_message = without_last_newline(message);
+            status = exit_error_stop;
+        }
         record.duration_seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        record.exit_status = outcome.status == 1 ? exit_complete : exit_error_stop;
-        record.error_message = without_last_newline(outcome.error_message);
+        record.exit_status = status;
         record.bootstrap_refusal = without_last_newline(outcome.bootstrap_refusal);
         record.replicates_summarised = outcome.replicates;
-        record.results = results;
-        const std::string path = shown.path_of(record_name);
-        if (!write_run_record(path, record))
-            err << "Warning: the run record " << quoted(path) << " could not be written" << std::endl;
+        keep_record(record_path, record, err);
     };
     const RunOutcome outcome = run_estimate(dialogue, settings);
-    if (outcome.status != 1)
-        return exit_error_stop;
-    write_table(out, results, options.replicates > 0);
-    return exit_complete;
+    if (outcome.outputs_untouched)
+        return outcome.interrupted_by != 0 ? 128 + outcome.interrupted_by : exit_error_stop;
+    return status;
 }

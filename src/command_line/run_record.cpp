@@ -1,11 +1,13 @@
 #include "run_record.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -34,15 +36,75 @@ json optional_real(const std::optional<double>& value)
     return value ? real(static_cast<float>(*value)) : json(nullptr);
 }
 
-json text_or_null(const std::string& text)
+// The length of the UTF-8 sequence that starts at `at`, or 0 when its bytes
+// are not one (a stray continuation byte, a sequence cut short, an overlong
+// form, a surrogate, beyond U+10FFFF).
+std::size_t utf8_sequence_length(const std::string& text, std::size_t at)
 {
-    return text.empty() ? json(nullptr) : json(text);
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the lead
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else
+        return 0;
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (std::size_t i = at + 2; i < at + length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+// A name or a message as JSON can hold it: UTF-8 as it is, every byte that is
+// not part of a UTF-8 character as \xHH (a file name in another encoding).
+json text(const std::string& raw)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (std::size_t at = 0; at < raw.size();) {
+        const std::size_t length = utf8_sequence_length(raw, at);
+        if (length > 0) {
+            shown.append(raw, at, length);
+            at += length;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(raw[at++]);
+        shown += "\\x";
+        shown += hex[byte >> 4];
+        shown += hex[byte & 0x0F];
+    }
+    return shown;
+}
+
+json texts(const std::vector<std::string>& raw)
+{
+    json list = json::array();
+    for (const std::string& each : raw)
+        list.push_back(text(each));
+    return list;
+}
+
+json text_or_null(const std::string& raw)
+{
+    return raw.empty() ? json(nullptr) : text(raw);
 }
 
 json data_file_entry(const RunRecord& record)
 {
-    json entry = {{"path", record.data_file}};
-    const auto digest = digest_of_file(record.data_file);
+    json entry = {{"path", text(record.data_file)}};
+    const auto& digest = record.data_file_digest;
     entry["size"] = digest ? json(digest->size) : json(nullptr);
     entry["sha256"] = digest ? json(digest->sha256) : json(nullptr);
     return entry;
@@ -63,22 +125,14 @@ json results_entry(const RunRecord& record)
 
 }  // namespace
 
-std::optional<FileDigest> digest_of_file(const std::string& path)
+std::optional<FileDigest> digest_of_bytes(const std::string& bytes)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1)
         return std::nullopt;
     FileDigest digest;
-    char chunk[65536];
-    while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-        EVP_DigestUpdate(context.get(), chunk, static_cast<std::size_t>(file.gcount()));
-        digest.size += static_cast<std::uint64_t>(file.gcount());
-    }
-    if (file.bad())
-        return std::nullopt;
+    digest.size = bytes.size();
     unsigned char hash[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context.get(), hash, &length) != 1)
@@ -101,6 +155,47 @@ std::string utc_now_iso8601()
     return text;
 }
 
+namespace {
+
+const char* state_of(const RunRecord& record)
+{
+    if (record.running)
+        return "running";
+    if (record.exit_status == 0)
+        return "complete";
+    return record.exit_status > 128 ? "interrupted" : "error stop";
+}
+
+bool write_all(int file, const std::string& bytes)
+{
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(file, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// Creates a file beside `path` under a name that nothing has yet: a name that
+// is taken, by a file or a link, is passed over, never opened. -1 when none
+// could be created.
+int create_beside(const std::string& path, std::string& created)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        created = path + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".partial";
+        const int file = ::open(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (file >= 0 || errno != EEXIST)
+            return file;
+    }
+    return -1;
+}
+
+}  // namespace
+
 bool write_run_record(const std::string& path, const RunRecord& record)
 {
     const std::string commit = built_from_commit();
@@ -108,35 +203,34 @@ bool write_run_record(const std::string& path, const RunRecord& record)
         {"program", "corvane"},
         {"version", program_version},
         {"commit", text_or_null(commit)},
-        {"command_line", record.command_line},
-        {"working_folder", record.working_folder},
+        {"command_line", texts(record.command_line)},
+        {"working_folder", text(record.working_folder)},
         {"data_file", data_file_entry(record)},
         {"answers",
          {{"divergence", record.divergence},
           {"replicates", record.replicates},
           {"seed", record.seed},
           {"resample", record.resample}}},
-        {"output_folder", record.output_folder},
+        {"output_folder", text(record.output_folder)},
         {"started", record.started_utc},
-        {"duration_seconds", record.duration_seconds},
-        {"exit_status", record.exit_status},
+        {"state", state_of(record)},
+        {"duration_seconds", record.running ? json(nullptr) : json(record.duration_seconds)},
+        {"exit_status", record.running ? json(nullptr) : json(record.exit_status)},
         {"error", text_or_null(record.error_message)},
         {"bootstrap",
          {{"replicates", record.replicates_summarised}, {"not_run_because", text_or_null(record.bootstrap_refusal)}}},
         {"results", results_entry(record)},
     };
-    const std::string temporary = path + ".partial";
-    {
-        std::ofstream out(temporary, std::ios::out | std::ios::trunc);
-        out << document.dump(2) << '\n';
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    // Every text went through text() already; the replacement only keeps a
+    // byte missed there from ending the program.
+    const std::string bytes = document.dump(2, ' ', false, json::error_handler_t::replace) + '\n';
+    std::string temporary;
+    const int file = create_beside(path, temporary);
+    if (file < 0)
+        return false;
+    const bool written = write_all(file, bytes);
+    if (::close(file) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
         return false;
     }
     return true;

@@ -17,12 +17,22 @@ struct ParentResult {
     std::optional<double> quantile_97_5;
 };
 
+// The SHA-256 of the bytes a run analysed, in hexadecimal, and their number.
+struct FileDigest {
+    std::uint64_t size = 0;
+    std::string sha256;
+};
+// Nothing when the digest cannot be formed.
+std::optional<FileDigest> digest_of_bytes(const std::string& bytes);
+
 // What a command-line run records about itself, so that a result can be traced
-// to its data, answers and program.
+// to its data, answers and program. The record is written once the run takes
+// its folder, saying "running", and again when the run ends, however it ends.
 struct RunRecord {
     std::vector<std::string> command_line;
     std::string working_folder;
     std::string data_file;
+    std::optional<FileDigest> data_file_digest;  // of the bytes read; none before they are
     bool divergence = true;
     int replicates = 0;
     std::uint32_t seed = 1;
@@ -30,6 +40,7 @@ struct RunRecord {
     std::string output_folder;
     std::string started_utc;  // ISO 8601
     double duration_seconds = 0;
+    bool running = false;  // written as the run starts: no end, status or results yet
     int exit_status = 0;
     std::string error_message;  // the message lines of an error stop
     std::string bootstrap_refusal;
@@ -37,16 +48,11 @@ struct RunRecord {
     std::vector<ParentResult> results;
 };
 
-// The SHA-256 of a file's bytes in hexadecimal and its size; nothing when it
-// cannot be read.
-struct FileDigest {
-    std::uint64_t size = 0;
-    std::string sha256;
-};
-std::optional<FileDigest> digest_of_file(const std::string& path);
-
-// Writes the record as JSON to `path`, through a temporary file renamed into
-// place, so that a record on disk is always whole. False when it could not be
+// Writes the record as JSON to `path`, through a temporary file of a name no
+// other file has (created, never opened if it exists) renamed into place, so
+// that a record on disk is always whole and no file or link that happens to
+// lie beside it is written through. Names that are not UTF-8 are written with
+// their stray bytes as \xHH, as messages show them. False when it could not be
 // written.
 bool write_run_record(const std::string& path, const RunRecord& record);
 

@@ -103,7 +103,77 @@ for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.
     [ "$status" = 2 ] || fail "usage \"$arguments --quiet\": status $status, not 2"
     grep -q -- '--help' stderr || fail "usage \"$arguments\": no hint to --help"
 done
+for option in -b -s -o; do  # an empty value, as `-b "$N"` with N unset gives
+    "$program" "$option" '' --quiet data.txt > /dev/null 2> stderr
+    [ $? = 2 ] && grep -q -- '--help' stderr || fail "usage \"$option ''\": not a usage error"
+done
 [ -z "$(ls -A | grep -v '^stderr$')" ] || fail "usage errors wrote files: $(ls -A)"
+
+# A results table, help or version line that cannot be written is an error.
+mkdir -p "$work/lost" && cd "$work/lost" && cp "$root/examples/example.txt" . || exit 1
+for arguments in "-q example.txt" "--help" "--version"; do
+    # shellcheck disable=SC2086
+    { "$program" $arguments > /dev/full 2> full_stderr; echo $? > full_status; } 2> /dev/null
+    { "$program" $arguments >&- 2> closed_stderr; echo $? > closed_status; } 2> /dev/null
+    for way in full closed; do
+        [ "$(cat ${way}_status)" = 1 ] && grep -q "^Error: .* could not be written to standard output" ${way}_stderr ||
+            fail "$arguments with standard output $way: status $(cat ${way}_status)"
+    done
+done
+grep -q '"exit_status": 1' run_record.json || fail "a lost table: the record does not say status 1"
+! grep -q '^parent' log_file_admix.txt || fail "a closed standard output: the table went into the log"
+
+# Temporary names never write through what lies beside the record: a data file
+# of that name, a link to a file outside the folder.
+mkdir -p "$work/beside/out" && cd "$work/beside" && cp "$root/examples/example.txt" . || exit 1
+cp example.txt run_record.json.partial && echo "outside" > outside.txt
+ln -s ../outside.txt out/run_record.json.partial
+"$program" -q run_record.json.partial > /dev/null 2>&1
+"$program" -q -o out example.txt > /dev/null 2>&1
+cmp -s example.txt run_record.json.partial || fail "a data file named run_record.json.partial was overwritten"
+[ "$(cat outside.txt)" = outside ] && [ -L out/run_record.json.partial ] || fail "a link beside the record was written through"
+
+# Names that are not UTF-8: a missing data file is an ordinary error stop, and
+# the record shows the stray bytes as the messages do.
+mkdir -p "$work/"$'\xfe' && cd "$work/"$'\xfe' || exit 1
+"$program" -q -o $'\xfd' $'\xff.txt' > /dev/null 2> stderr
+[ $? = 1 ] && grep -q 'cannot open the data file "\\xFF.txt"' stderr || fail "a name not UTF-8: not an error stop"
+python3 -c 'import json, sys; r = json.load(open(sys.argv[1])); sys.exit(not (
+    r["data_file"] == {"path": "\\xFF.txt", "size": None, "sha256": None} and r["exit_status"] == 1 and
+    r["command_line"][-1] == "\\xFF.txt" and r["working_folder"].endswith("/\\xFE") and
+    r["output_folder"].endswith("/\\xFD")))' $'\xfd'/run_record.json || fail "a name not UTF-8: the record"
+
+# An interrupted run: the record says "running" from the start, in place of an
+# earlier run's; it ends with 130 (SIGINT) or 143 (SIGTERM) through the error
+# stop, and keeps the checksum of the bytes it read, not of the file changed since.
+for signal in INT TERM; do
+    mkdir -p "$work/$signal" && cd "$work/$signal" && cp "$root/examples/example.txt" . || exit 1
+    echo '{"earlier": true}' > run_record.json
+    read_bytes=$(sha256sum < example.txt | cut -d' ' -f1)
+    before=$(date -u +%Y-%m-%dT%H:%M:%SZ)
+    env --default-signal=INT "$program" -b 40000 example.txt > /dev/null 2> progress &  # a script's & ignores it
+    run=$!
+    until grep -q "replicates done" progress || ! kill -0 $run 2> /dev/null; do sleep 0.01; done
+    kill -STOP $run
+    stopped=$(date -u +%Y-%m-%dT%H:%M:%SZ) && cp run_record.json running.json
+    echo "0 0" >> example.txt
+    kill -CONT $run && kill -$signal $run
+    wait $run
+    echo $? > status
+    python3 - "$before" "$stopped" "$read_bytes" "$(cat status)" "$signal" <<'PY' || fail "SIG$signal: $(cat status)"
+import json, os, sys
+before, stopped, read_bytes, status, signal = sys.argv[1:]
+running, ended = json.load(open("running.json")), json.load(open("run_record.json"))
+code = {"INT": 130, "TERM": 143}[signal]
+assert running.get("state") == "running" and running["exit_status"] is None, running
+assert before <= running["started"] == ended["started"] <= stopped, (before, stopped, running, ended)
+assert ended["state"] == "interrupted" and ended["exit_status"] == code == int(status) and not os.path.exists("result_admix.txt")
+assert ended["data_file"]["sha256"] == read_bytes and ended["data_file"]["size"] == 60, ended["data_file"]
+message = "Error: the run was interrupted by SIG%s before its report was written" % signal
+assert ended["error"] == message and open("log_file_admix.txt").read().endswith("-----\n" + message + "\n")
+assert open("progress").read().endswith(message + "\n") and open("bootstrap.txt").read().endswith("\t\n")
+PY
+done
 
 # A folder held by another run: status 1, and its record is not touched.
 mkdir -p "$work/held" && cd "$work/held" && cp "$root/examples/example.txt" . || exit 1

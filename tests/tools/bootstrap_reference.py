@@ -125,9 +125,10 @@ def estimate(d, freq, log):
     if not ok:
         return "C"
     exact.add_time_to_admix_event(d["P"], PP, d["T"], d["mu"])
-    M, v, equation_lines, sizes = exact.equations(d["P"], PP, H)
+    M, v, equation_lines = exact.equations(d["P"], PP, H)
     log.extend(equation_lines)
-    x = exact.solve(d["P"], M, v, sizes)
+    HS, PS = exact.precise_times(d["T"], d["mu"], d["P"], d["L"], loci, lambda l: freq[l])
+    x = exact.solve(d["P"], M, v, exact.precise_solution(d["P"], PS, HS))
     return "D" if x is None else x
 
 

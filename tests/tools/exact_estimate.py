@@ -170,6 +170,73 @@ def coal_times(T, P, L, loci, counts_of):
     return H, PT, lines, ok
 
 
+def precise_times(T, mu, P, L, loci, counts_of):
+    """The mean coalescence times without any rounding (2*T*mu added to each
+    parental population's own time): what the precise check of the program
+    computes in double and long double."""
+    H = [Fraction(0)] * P
+    PT = [[Fraction(0)] * P for _ in range(P)]
+    for l, locus in enumerate(loci):
+        n, d = locus["n"], locus["d"]
+        c = counts_of(l)
+        sizes = [sum(c[p][:n]) for p in range(P + 1)]
+        cnt = [[sizes[p] * (sizes[p] - 1) // 2 if p == q else sizes[p] * sizes[q]
+                for q in range(P + 1)] for p in range(P + 1)]
+        tot = [[Fraction(0)] * (P + 1) for _ in range(P + 1)]
+        for p in range(P + 1):
+            for q in range(P + 1):
+                for x in range(n):
+                    for y in range(n):
+                        if p == q and x == y:
+                            tot[p][q] += d[x][y] * c[p][x] * (c[p][x] - 1) / 2
+                        elif p == q and x < y:
+                            tot[p][q] += d[x][y] * c[p][x] * c[p][y]
+                        elif p != q:
+                            tot[p][q] += d[min(x, y)][max(x, y)] * c[p][x] * c[q][y]
+        for k in range(P):
+            H[k] += tot[0][k + 1] / cnt[0][k + 1]
+        for i in range(P):
+            for j in range(P):
+                PT[i][j] += tot[i + 1][j + 1] / cnt[i + 1][j + 1]
+    H = [h / L for h in H]
+    PT = [[t / L for t in row] for row in PT]
+    for i in range(P):
+        PT[i][i] += 2 * T * mu
+    return H, PT
+
+
+def precise_solution(P, PT, H):
+    """The exact solution of the normal equations of the precise times, or None
+    when they are singular."""
+    r = P - 1
+    a = [[sum((PT[i][j] - PT[i][r]) * (PT[i][k] - PT[i][r]) for i in range(P)) for k in range(r)] +
+         [sum((PT[i][j] - PT[i][r]) * (H[i] - PT[i][r]) for i in range(P))] for j in range(r)]
+    for k in range(r):
+        pivot = next((i for i in range(k, r) if a[i][k] != 0), None)
+        if pivot is None:
+            return None
+        a[k], a[pivot] = a[pivot], a[k]
+        for i in range(k + 1, r):
+            m = a[i][k] / a[k][k]
+            a[i] = [a[i][c] - m * a[k][c] for c in range(r + 1)]
+    x = [Fraction(0)] * P
+    for i in range(r - 1, -1, -1):
+        x[i] = (a[i][r] - sum(a[i][c] * x[c] for c in range(i + 1, r))) / a[i][i]
+    x[r] = 1 - sum(x[:r])
+    return x
+
+
+def digits_hold(x, precise):
+    """The measured rule: the reported proportions x are refused when the precise
+    ones are singular or lie further from them than 10^-3 of the largest precise
+    proportion (and at least 10^-3). Returns (accepted, disagreement, allowed)."""
+    if precise is None:
+        return False, None, None
+    disagreement = max(abs(a - b) for a, b in zip(x, precise))
+    allowed = Fraction(1, 1000) * max([Fraction(1)] + [abs(b) for b in precise])
+    return disagreement <= allowed, disagreement, allowed
+
+
 def add_time_to_admix_event(P, PT, T, mu):
     term = ev(ev(2 * T, "admixture-term") * mu, "admixture-term")
     for i in range(P):
@@ -183,28 +250,19 @@ def sum_products(pairs):
     return s
 
 
-def magnitude(pairs):
-    return sum((abs(a * b) for a, b in pairs), Fraction(0))
-
-
 def equations(P, PT, H):
     r = P - 1
     M = [[Fraction(0)] * P for _ in range(P)]
-    sizes = [[Fraction(0)] * P for _ in range(P)]
     v = [Fraction(0)] * P
     col = lambda j: [PT[i][j] for i in range(P)]
     for j in range(r):
         for k in range(r):
             if k == j:
-                sizes[j][j] = (magnitude(zip(col(j), col(j))) + magnitude(zip(col(r), col(r))) +
-                               2 * magnitude(zip(col(r), col(j))))
                 S1 = sum_products(zip(col(j), col(j)))
                 S2 = sum_products(zip(col(r), col(r)))
                 S3 = sum_products(zip(col(r), col(j)))
                 M[j][j] = st(ev(S1 + ev(S2 - ev(2 * S3, "coefficients"), "coefficients"), "coefficients"))
             else:
-                sizes[j][k] = (magnitude(zip(col(r), col(r))) + magnitude(zip(col(j), col(k))) +
-                               magnitude(zip(col(j), col(r))) + magnitude(zip(col(r), col(k))))
                 A = sum_products(zip(col(r), col(r)))
                 B = sum_products(zip(col(j), col(k)))
                 C = sum_products(zip(col(j), col(r)))
@@ -219,30 +277,25 @@ def equations(P, PT, H):
     for j in range(r):
         terms = "+".join("%smu%d" % (fmt(M[j][k]), k + 1) for k in range(r))
         lines.append(terms + "=" + fmt(v[j]))
-    return M, v, lines, sizes
+    return M, v, lines
 
 
-def solve(P, M, v, sizes=None):
-    """The elimination; with the magnitudes of the coefficients' terms, a pivot
-    no larger than (3 + k) * 2^-24 times its carried magnitude counts as zero."""
+def solve(P, M, v, precise="unchecked"):
+    """The elimination without pivoting; None on a zero pivot, and, given the
+    precise solution (None when singular), None too when the measured rule
+    refuses the result."""
     n = P - 1
     a = [row[:] for row in M]
     b = v[:]
-    size = [row[:] for row in sizes] if sizes else None
     x = [Fraction(0)] * P
     for k in range(n):
         if a[k][k] == 0:
-            return None
-        if size and abs(a[k][k]) <= (3 + k) * Fraction(1, 2 ** 24) * size[k][k]:
             return None
         for i in range(k + 1, n):
             m = ev(a[i][k] / a[k][k], "multiplier", "elimination")
             for c in range(n):
                 a[i][c] = st(ev(a[i][c] - ev(m * a[k][c], "elimination"), "elimination"))
             b[i] = st(ev(b[i] - ev(m * b[k], "elimination"), "elimination"))
-            if size:
-                for c in range(n):
-                    size[i][c] += abs(m) * size[k][c]
     for i in range(n - 1, -1, -1):
         tt = Fraction(0)
         for c in range(i + 1, n):
@@ -252,6 +305,8 @@ def solve(P, M, v, sizes=None):
     for k in range(n):
         s = ev(s + x[k], "elimination")
     x[n] = st(ev(1 - to_double(s), "elimination"))
+    if precise != "unchecked" and not digits_hold(x, precise)[0]:
+        return None
     return x
 
 
@@ -287,9 +342,17 @@ def main():
     report = None
     if ok:
         add_time_to_admix_event(P, PT, T, mu)
-        M, v, eq_lines, sizes = equations(P, PT, H)
+        M, v, eq_lines = equations(P, PT, H)
         log += eq_lines
-        x = solve(P, M, v, sizes)
+        HS, PS = precise_times(T, mu, P, L, loci, lambda l: loci[l]["counts"])
+        precise = precise_solution(P, PS, HS)
+        x = solve(P, M, v, "unchecked")
+        if x is not None:
+            accepted, disagreement, allowed = digits_hold(x, precise)
+            print("precise check: " + ("singular" if precise is None else
+                  "disagreement %.3g, allowed %.3g, %s" % (disagreement, allowed,
+                                                          "accepted" if accepted else "refused")))
+            x = x if accepted else None
         if x is not None:
             report = ["-----", "Admixture proportions:"]
             report += ["Contribution of parental population %d: mY%d = %s" % (i + 1, i + 1, fmt(x[i]))
@@ -302,7 +365,7 @@ def main():
             with open(folder + "/result_admix.txt", "w") as out:
                 out.write("\n".join(report) + "\n")
     print("\n".join(log[log.index("Read from data file:") + 1:][-(len(times) + (len(eq_lines) if ok else 0)):]))
-    print("\n".join(report) if report else "(no estimate: a mean time of 0 or a zero pivot)")
+    print("\n".join(report) if report else "(no estimate: a mean time of 0, a zero pivot or digits that are noise)")
 
 
 if __name__ == "__main__":
