@@ -10,9 +10,12 @@
 #    files.
 # 2. Scaling: time and peak memory as one dimension grows from a base of 2
 #    parental populations, 100 loci of 20 haplotypes, samples of 100 copies and
-#    100 replicates (loci 100 ... 100000, haplotypes 10 ... 1000, parents 2 ... 10,
-#    replicates 100 ... 10000), for both resampling schemes, on 1 thread and on
-#    every core, without a log (--log none), so that the estimate's own cost shows.
+#    100 replicates (loci 100 ... 100000, the last with 10 replicates only, to keep
+#    the benchmark short; haplotypes 10 ... 1000, the last at 20 loci, whose
+#    million distances each would take a minute to read; parents 2 ... 10, replicates
+#    100 ... 10000), for both resampling schemes, on 1 thread (wall and CPU time)
+#    and on every core, without a log (--log none), so that the estimate's own
+#    cost shows. Each run includes reading the data and the observed estimate.
 #
 #   run_bench.sh PROGRAM GENERATOR SCRATCH_FOLDER
 #
@@ -101,8 +104,8 @@ echo
 
 # The scaling table: one point per line, the base with one dimension changed.
 echo "Scaling: one run per point, no log; base 2 parents, 100 loci, 20 haplotypes, samples of 100, 100 replicates"
-printf '%-11s %8s %7s %6s %8s %-7s %12s %9s %12s %9s\n' dimension value parents loci haps replicates \
-    "1 thr s" "MB" "$cores thr s" "MB"
+printf '%-11s %7s %7s %6s %5s %10s  %-7s %9s %9s %7s %9s %7s\n' dimension value parents loci haps replicates \
+    scheme "1 thr s" "cpu s" "MB" "$cores thr s" "MB"
 point() {  # DIMENSION VALUE PARENTS LOCI HAPLOTYPES REPLICATES
     local dimension=$1 value=$2 parents=$3 loci=$4 haplotypes=$5 replicates=$6
     local data=$scratch/scale-$parents-$loci-$haplotypes.data
@@ -113,14 +116,20 @@ point() {  # DIMENSION VALUE PARENTS LOCI HAPLOTYPES REPLICATES
             local folder=$scratch/scale/$dimension-$value-$resample-$threads
             rm -f "$folder/times"
             run_once "$folder" "$data" "$replicates" "$threads" "$resample" none
-            line+=$(awk '{ printf " %12.3f %9.1f", $1, $3 / 1024 }' "$folder/times")
+            if [ "$threads" = 1 ]; then
+                line+=$(awk '{ printf " %9.3f %9.3f %7.1f", $1, $2, $3 / 1024 }' "$folder/times")
+            else
+                line+=$(awk '{ printf " %9.3f %7.1f", $1, $3 / 1024 }' "$folder/times")
+            fi
         done
-        printf '%-11s %8s %7s %6s %8s %-7s%s  %s\n' "$dimension" "$value" "$parents" "$loci" "$haplotypes" \
-            "$replicates" "$line" "$resample"
+        printf '%-11s %7s %7s %6s %5s %10s  %-7s%s\n' "$dimension" "$value" "$parents" "$loci" "$haplotypes" \
+            "$replicates" "$resample" "$line"
     done
 }
-for loci in 100 1000 10000 100000; do point loci "$loci" 2 "$loci" 20 100; done
-for haplotypes in 10 100 1000; do point haplotypes "$haplotypes" 2 100 "$haplotypes" 100; done
+for loci in 100 1000 10000; do point loci "$loci" 2 "$loci" 20 100; done
+point loci 100000 2 100000 20 10
+for haplotypes in 10 100; do point haplotypes "$haplotypes" 2 100 "$haplotypes" 100; done
+point haplotypes 1000 2 20 1000 100
 for parents in 5 10; do point parents "$parents" "$parents" 100 20 100; done
 for replicates in 1000 10000; do point replicates "$replicates" 2 100 20 "$replicates"; done
 echo "runs in $scratch"
