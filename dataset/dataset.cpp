@@ -74,9 +74,11 @@ std::string real_text(double value)
 
 std::string key_file_beside(const std::string& data_file)
 {
+    // A dot that begins the file's name (".data") starts no extension.
     const std::size_t slash = data_file.find_last_of('/');
+    const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
     const std::size_t dot = data_file.find_last_of('.');
-    const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const bool has_extension = dot != std::string::npos && dot > name_start;
     return (has_extension ? data_file.substr(0, dot) : data_file) + ".haplotypes.tsv";
 }
 

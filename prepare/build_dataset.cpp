@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <numeric>
 
 #include "errors.h"
+#include "text_input.h"
 
 namespace prepare {
 
@@ -86,21 +86,29 @@ Distance distance_for(const RawLocus& locus, const Choice& choice)
     return kind;
 }
 
-std::int64_t sum_of(const std::vector<std::int64_t>& values)
+// What the reader left out of one population at a locus, as " (left out here: ...)".
+std::string dropped_text(const RawLocus& raw, std::size_t population)
 {
-    return std::accumulate(values.begin(), values.end(), std::int64_t{0});
+    if (population >= raw.dropped.size() || raw.dropped[population].empty())
+        return "";
+    std::vector<std::string> parts;
+    for (const auto& [reason, copies] : raw.dropped[population])
+        parts.push_back(reason + ": " + std::to_string(copies));
+    return " (left out here: " + joined(parts) + ")";
 }
 
 // Why a locus cannot be written with these copies, or "" when it can: every mean
 // coalescence time needs a copy of the hybrid and a pair within each parent.
-std::string why_unwritable(const std::vector<std::int64_t>& copies, const std::vector<std::string>& names)
+std::string why_unwritable(const RawLocus& raw, const std::vector<std::size_t>& populations,
+                           const std::vector<std::int64_t>& copies, const std::vector<std::string>& names)
 {
     if (copies[0] == 0)
-        return "the hybrid population " + quoted(names[0]) + " holds no copy";
+        return "the hybrid population " + quoted(names[0]) + " holds no copy" + dropped_text(raw, populations[0]);
     for (std::size_t p = 1; p < copies.size(); ++p)
         if (copies[p] < 2)
             return "parental population " + quoted(names[p]) + " holds " + std::to_string(copies[p]) +
-                   (copies[p] == 1 ? " copy" : " copies") + " (at least 2 are needed)";
+                   (copies[p] == 1 ? " copy" : " copies") + " (at least 2 are needed)" +
+                   dropped_text(raw, populations[p]);
     return "";
 }
 
@@ -132,6 +140,11 @@ dataset::Locus written_locus(const RawLocus& raw, const std::vector<std::size_t>
         for (std::size_t j = 0; j < i; ++j) {
             const Haplotype& hj = raw.haplotypes[kept[j]];
             const double d = distance_between(hi, hj, raw.payload, kind, repeat_length);
+            if (!fits_data_file(d))
+                throw UsageError("the distance between haplotypes " + quoted(hj.name) + " and " + quoted(hi.name) +
+                                 " of locus " + quoted(raw.name) + " is " + dataset::real_text(d) +
+                                 ", which a data file cannot hold (0 or from 1.2e-38 to 3.4e+38); give another "
+                                 "--repeat-length or --distance 01");
             locus.distances[i][j] = locus.distances[j][i] = d;
             if (kind == Distance::repeats2 && raw.payload == Payload::sizes)
                 note_fractional_repeats(hj, hi, repeat_length, outcome);
@@ -163,7 +176,8 @@ std::int64_t copies_outside(const RawLocus& raw, const std::vector<std::size_t>&
     std::int64_t copies = 0;
     for (std::size_t p = 0; p < raw.counts.size(); ++p)
         if (std::find(populations.begin(), populations.end(), p) == populations.end())
-            copies += sum_of(raw.counts[p]);
+            copies = copies_added(copies, sum_of_copies(raw.counts[p], "the copies of locus " + quoted(raw.name)),
+                                  "the copies of locus " + quoted(raw.name));
     return copies;
 }
 
@@ -183,9 +197,13 @@ LocusOutcome outcome_of(const RawLocus& raw, const std::vector<std::size_t>& pop
     outcome.name = raw.name;
     outcome.haplotypes = held;
     for (std::size_t population : populations)
-        outcome.copies.push_back(raw.counts.size() > population ? sum_of(raw.counts[population]) : 0);
+        outcome.copies.push_back(raw.counts.size() > population
+                                     ? sum_of_copies(raw.counts[population], "the copies of population " +
+                                                                                 quoted(names[outcome.copies.size()]) +
+                                                                                 " at locus " + quoted(raw.name))
+                                     : 0);
     outcome.left_out_because =
-        raw.left_out_because.empty() ? why_unwritable(outcome.copies, names) : raw.left_out_because;
+        raw.left_out_because.empty() ? why_unwritable(raw, populations, outcome.copies, names) : raw.left_out_because;
     return outcome;
 }
 

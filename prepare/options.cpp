@@ -5,6 +5,7 @@
 
 #include "dataset.h"
 #include "errors.h"
+#include "text_input.h"
 
 #ifndef CORVANE_PREPARE_VERSION
 #define CORVANE_PREPARE_VERSION "unknown"
@@ -29,6 +30,9 @@ const char* const conventions =
     "  or whose genotype is unphased at any site of a region (left out of that region), names absent\n"
     "  from the population map. Left-out copies are counted in the summary on standard error.\n"
     "  A locus where the hybrid holds no copy or a parent fewer than two is left out and said so.\n"
+    "  Table columns: population or pop, locus or marker, allele, count or n, then size or sequence\n"
+    "  (letter case aside); without them, alleles that are numbers are their sizes in base pairs.\n"
+    "  VCF: overlapping BED regions are refused; a genotype such as 1/. is unphased (both copies out).\n"
     "Exit status: 0 success, 1 data error, 2 usage error.\n";
 
 std::string shell_quoted(const std::string& word)
@@ -51,6 +55,16 @@ std::string command_line_of(int argc, const char* const* argv)
     return line;
 }
 
+// A value of the data file's first line: a number that corvane reads back as written.
+const CLI::Validator data_file_number(
+    [](std::string& text) {
+        const double value = std::strtod(text.c_str(), nullptr);
+        if (!(value >= 0) || !fits_data_file(value))
+            return std::string("must be 0 or a number from 1.2e-38 to 3.4e+38, found " + text);
+        return std::string();
+    },
+    "", "data file number");
+
 void add_options(CLI::App& app, Options& o)
 {
     app.add_option("--fasta", o.fasta, "aligned FASTA file, plain or gzip (repeat: one per locus, named after the file)")
@@ -71,9 +85,9 @@ void add_options(CLI::App& app, Options& o)
     app.add_option("--parents", o.parents, "the parental populations, in the order of mY1, mY2, ...")
         ->type_name("NAME[,NAME...]")->delimiter(',')->required();
     app.add_option("--time", o.time_since_admixture, "time since the admixture event (default 0)")
-        ->type_name("T")->check(CLI::NonNegativeNumber);
-    app.add_option("--rate", o.mutation_rate, "mutation rate per year (default 0)")
-        ->type_name("MU")->check(CLI::NonNegativeNumber);
+        ->type_name("T")->check(data_file_number);
+    app.add_option("--rate", o.mutation_rate, "mutation rate per locus and per unit of T (default 0)")
+        ->type_name("MU")->check(data_file_number);
     app.add_option("-o,--output", o.output, "the data file to write")->type_name("FILE")->required();
     app.add_option("--key", o.key, "the key file (default: the data file's name with .haplotypes.tsv)")
         ->type_name("FILE");
@@ -84,6 +98,12 @@ void add_options(CLI::App& app, Options& o)
     app.add_option("--repeat-length", o.repeat_length,
                    "repeat length in bp of allele sizes, or a tab-separated file of locus and length")
         ->type_name("N|FILE");
+    app.add_option("--loci", o.loci, "keep only these loci: names separated by commas, or a file of one name a line")
+        ->type_name("LIST|FILE");
+    app.add_option("--exclude-loci", o.exclude_loci, "leave out these loci: names separated by commas, or a file")
+        ->type_name("LIST|FILE");
+    app.add_flag("--verbose", o.verbose, "the summary gives one line per locus and every per-locus note");
+    app.add_flag("--quiet", o.quiet, "no summary on standard error (errors are still written)");
 }
 
 void check_one_input(const Options& o)
@@ -98,6 +118,8 @@ void check_one_input(const Options& o)
         throw UsageError("--fasta needs --populations MAP (sequence name, then population)");
     if (o.vcf.empty() && !o.regions.empty())
         throw UsageError("--regions is used with --vcf only");
+    if (o.verbose && o.quiet)
+        throw UsageError("--verbose and --quiet exclude each other");
     if ((!o.table.empty() || !o.arlequin.empty()) && !o.populations.empty())
         throw UsageError("--populations is used with --fasta, --vcf and --genepop only; tables and Arlequin "
                          "files name their populations");

@@ -27,6 +27,10 @@ struct Options {
     std::string key;
     std::string distance;       // empty: the natural one of the input
     std::string repeat_length;  // a number, or a per-locus table file
+    std::string loci;           // --loci: a list or a file of the loci to keep
+    std::string exclude_loci;   // --exclude-loci: a list or a file of the loci to leave out
+    bool verbose = false;       // one line per locus and every per-locus note
+    bool quiet = false;         // no summary at all
     std::string command_line;   // as typed, for the key file's header
 };
 

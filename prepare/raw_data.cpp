@@ -24,7 +24,9 @@ void RawLocus::add_copies(std::size_t population, std::size_t haplotype, std::in
     auto& row = counts[population];
     if (row.size() <= haplotype)
         row.resize(haplotype + 1, 0);
-    row[haplotype] += copies;
+    row[haplotype] = copies_added(row[haplotype], copies,
+                                  "the copies of haplotype " + quoted(haplotypes[haplotype].name) + " at locus " +
+                                      quoted(name));
 }
 
 std::int64_t RawLocus::count(std::size_t population, std::size_t haplotype) const
@@ -32,6 +34,13 @@ std::int64_t RawLocus::count(std::size_t population, std::size_t haplotype) cons
     if (population >= counts.size() || haplotype >= counts[population].size())
         return 0;
     return counts[population][haplotype];
+}
+
+void RawLocus::drop(std::size_t population, const std::string& reason, std::int64_t copies)
+{
+    if (dropped.size() <= population)
+        dropped.resize(population + 1);
+    tally(dropped[population], reason, copies);
 }
 
 std::size_t RawData::population_index(const std::string& name)
@@ -57,6 +66,22 @@ void RawData::add_file_locus(RawLocus locus, const std::string& option)
     loci.push_back(std::move(locus));
 }
 
+std::int64_t copies_added(std::int64_t a, std::int64_t b, const std::string& what)
+{
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        throw DataError(what + " add up to more than 9223372036854775807");
+    return sum;
+}
+
+std::int64_t sum_of_copies(const std::vector<std::int64_t>& copies, const std::string& what)
+{
+    std::int64_t sum = 0;
+    for (std::int64_t c : copies)
+        sum = copies_added(sum, c, what);
+    return sum;
+}
+
 void tally(std::vector<std::pair<std::string, std::int64_t>>& reasons, const std::string& reason,
            std::int64_t copies)
 {
@@ -64,7 +89,7 @@ void tally(std::vector<std::pair<std::string, std::int64_t>>& reasons, const std
         return;
     for (auto& entry : reasons)
         if (entry.first == reason) {
-            entry.second += copies;
+            entry.second = copies_added(entry.second, copies, "the copies left out (" + reason + ")");
             return;
         }
     reasons.emplace_back(reason, copies);

@@ -42,11 +42,15 @@ struct RawLocus {
     // counts[population][haplotype], populations indexed as in RawData::populations;
     // rows grow as copies are added.
     std::vector<std::vector<std::int64_t>> counts;
+    // Copies of each population the reader left out at this locus, by reason, so
+    // that a locus left out for want of copies can say where they went.
+    std::vector<std::vector<std::pair<std::string, std::int64_t>>> dropped;
 
     // The index of the haplotype of this name, added when new.
     std::size_t haplotype_index(Haplotype haplotype);
     void add_copies(std::size_t population, std::size_t haplotype, std::int64_t copies);
     std::int64_t count(std::size_t population, std::size_t haplotype) const;
+    void drop(std::size_t population, const std::string& reason, std::int64_t copies);
 
 private:
     std::unordered_map<std::string, std::size_t> index_of_name_;
@@ -58,6 +62,8 @@ struct RawData {
     std::vector<RawLocus> loci;
     // Copies the reader could not use, by reason, in order of first mention.
     std::vector<std::pair<std::string, std::int64_t>> copies_left_out;
+    // What the reader decided that the user should know (one line each).
+    std::vector<std::string> notes;
 
     // The index of the population of this name, added when new.
     std::size_t population_index(const std::string& name);
@@ -66,6 +72,11 @@ struct RawData {
     // one name are a usage error naming the option.
     void add_file_locus(RawLocus locus, const std::string& option);
 };
+
+// a + b copies, or a DataError saying that `what` add up to more than a 64-bit
+// count holds (counts are read as 64-bit numbers, so sums of them can overflow).
+std::int64_t copies_added(std::int64_t a, std::int64_t b, const std::string& what);
+std::int64_t sum_of_copies(const std::vector<std::int64_t>& copies, const std::string& what);
 
 // Adds `copies` under `reason` to a list of reasons kept in order of first mention.
 void tally(std::vector<std::pair<std::string, std::int64_t>>& reasons, const std::string& reason,

@@ -134,6 +134,10 @@ private:
             throw DataError(reader_.here() + "expected an individual's name, a comma and " +
                             std::to_string(raw_.loci.size()) + " genotypes, found " + quoted(line));
         const std::string individual = trimmed(line.substr(0, comma));
+        const auto [earlier, added] = line_of_individual_.emplace(individual, reader_.line_number());
+        if (!added)
+            throw DataError(reader_.here() + "individual " + quoted(individual) + " is listed a second time (first at line " +
+                            std::to_string(earlier->second) + "); each individual is listed once");
         const std::optional<std::size_t> population = population_of(individual);
         std::size_t locus = 0;
         std::size_t column = comma + 1;
@@ -147,13 +151,30 @@ private:
                 throw DataError(reader_.here(static_cast<long>(start + 1)) + "individual " + quoted(individual) +
                                 " has more genotypes than the " + std::to_string(raw_.loci.size()) +
                                 " loci, found " + quoted(token));
-            add_genotype(raw_.loci[locus++], parse_genotype(token, reader_.here(static_cast<long>(start + 1))),
-                         population);
+            const std::string place = reader_.here(static_cast<long>(start + 1));
+            const Genotype genotype = parse_genotype(token, place);
+            check_width(token, place);
+            add_genotype(raw_.loci[locus++], genotype, population);
             column = end;
         }
         if (locus != raw_.loci.size())
             throw DataError(reader_.here() + "individual " + quoted(individual) + " has " + std::to_string(locus) +
                             " genotypes; expected one for each of the " + std::to_string(raw_.loci.size()) + " loci");
+    }
+
+    // A file writes every genotype with one number of digits, which its first
+    // genotype sets: "183" in a file of "183183" is a typing error, not a haploid copy.
+    void check_width(const std::string& token, const std::string& place)
+    {
+        if (first_genotype_place_.empty()) {
+            genotype_width_ = token.size();
+            first_genotype_place_ = place;
+        } else if (token.size() != genotype_width_) {
+            throw DataError(place + "the genotype " + quoted(token) + " has " + std::to_string(token.size()) +
+                            " digits but the file's genotypes have " + std::to_string(genotype_width_) + " (the first: " +
+                            first_genotype_place_.substr(0, first_genotype_place_.size() - 2) +
+                            "); every genotype of a Genepop file has one number of digits");
+        }
     }
 
     void add_genotype(RawLocus& locus, const Genotype& genotype, std::optional<std::size_t> population)
@@ -179,6 +200,9 @@ private:
     long block_line_ = 0;
     std::optional<std::size_t> block_population_;
     std::map<std::string, long> first_line_of_block_name_;
+    std::map<std::string, long> line_of_individual_;
+    std::size_t genotype_width_ = 0;
+    std::string first_genotype_place_;  // "FILE, line N, column C: " of the genotype that set the width
 };
 
 }  // namespace

@@ -2,7 +2,10 @@
 // number of copies; rows for the same population, locus and allele add up.
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "errors.h"
 #include "readers.h"
@@ -16,31 +19,87 @@ struct Columns {
     std::size_t needed = 0;  // fields a row must have to reach every column used
 };
 
+// The header names each column kind by one of these (letter case aside).
+struct ColumnKind {
+    const char* kind;
+    std::vector<std::string> names;
+    long Columns::*index;
+};
+
+const std::vector<ColumnKind>& column_kinds()
+{
+    static const std::vector<ColumnKind> kinds = {
+        {"population", {"POPULATION", "POP"}, &Columns::population},
+        {"locus", {"LOCUS", "MARKER"}, &Columns::locus},
+        {"allele", {"ALLELE"}, &Columns::allele},
+        {"count", {"COUNT", "N"}, &Columns::count},
+        {"size", {"SIZE"}, &Columns::size},
+        {"sequence", {"SEQUENCE"}, &Columns::sequence}};
+    return kinds;
+}
+
+const char* const header_help = "a table's tab-separated header holds population (or pop), locus (or marker), "
+                                "allele, count (or n) and optionally size or sequence";
+
 Columns columns_of(const std::string& header_line, LineReader& reader)
 {
     const std::vector<std::string> header = split_on(header_line, '\t');
     Columns columns;
-    const std::vector<std::pair<std::string, long*>> known = {
-        {"population", &columns.population}, {"locus", &columns.locus}, {"allele", &columns.allele},
-        {"count", &columns.count},           {"size", &columns.size},   {"sequence", &columns.sequence}};
     for (std::size_t c = 0; c < header.size(); ++c)
-        for (const auto& [name, index] : known)
-            if (upper_case(trimmed(header[c])) == upper_case(name)) {
-                *index = static_cast<long>(c);
-                columns.needed = std::max(columns.needed, c + 1);
-            }
+        for (const ColumnKind& kind : column_kinds()) {
+            if (std::find(kind.names.begin(), kind.names.end(), upper_case(trimmed(header[c]))) == kind.names.end())
+                continue;
+            long& index = columns.*kind.index;
+            if (index >= 0)
+                throw DataError(reader.here(static_cast<long>(c + 1)) + "a second " + kind.kind + " column (the first is column " +
+                                std::to_string(index + 1) + "); " + header_help);
+            index = static_cast<long>(c);
+            columns.needed = std::max(columns.needed, c + 1);
+        }
     std::string missing;
     for (std::size_t k = 0; k < 4; ++k)
-        if (*known[k].second < 0)
-            missing += (missing.empty() ? "" : ", ") + known[k].first;
+        if (columns.*column_kinds()[k].index < 0)
+            missing += (missing.empty() ? "" : ", ") + std::string(column_kinds()[k].kind);
     if (!missing.empty())
-        throw DataError(reader.here() + "the header lacks the column(s) " + missing +
-                        "; a table's tab-separated header holds population, locus, allele, count and "
-                        "optionally size or sequence, found " + quoted(header_line));
+        throw DataError(reader.here() + "the header lacks the column(s) " + missing + "; " + header_help + ", found " +
+                        quoted(header_line));
     if (columns.size >= 0 && columns.sequence >= 0)
         throw DataError(reader.here() + "the header holds both size and sequence; keep the one the distances "
                                         "are to be measured from");
     return columns;
+}
+
+// An allele name that is a number of base pairs, or nothing.
+std::optional<double> size_in_name(const std::string& name)
+{
+    char* end = nullptr;
+    const double value = std::strtod(name.c_str(), &end);
+    if (end == name.c_str() || *end != '\0' || !std::isfinite(value) || !(value > 0))
+        return std::nullopt;
+    return value;
+}
+
+// Without a size or sequence column, a locus whose alleles are all numbers holds
+// allele sizes (as microsatellite tables name their alleles); the summary says so.
+void take_numeric_alleles_as_sizes(RawData& raw)
+{
+    std::size_t loci = 0;
+    for (RawLocus& locus : raw.loci) {
+        std::vector<double> sizes;
+        for (const Haplotype& haplotype : locus.haplotypes)
+            if (const std::optional<double> size = size_in_name(haplotype.name))
+                sizes.push_back(*size);
+        if (sizes.size() != locus.haplotypes.size() || sizes.empty())
+            continue;
+        locus.payload = Payload::sizes;
+        for (std::size_t h = 0; h < sizes.size(); ++h)
+            locus.haplotypes[h].numbers = {sizes[h]};
+        ++loci;
+    }
+    if (loci > 0)
+        raw.notes.push_back("the table has no size column: the alleles of " + std::to_string(loci) + " of its " +
+                            std::to_string(raw.loci.size()) + " loci are numbers and are taken as their sizes in "
+                            "base pairs");
 }
 
 class TableReader {
@@ -59,6 +118,8 @@ public:
         while (reader_.next(line))
             if (!trimmed(line).empty())
                 read_row(split_on(line, '\t'));
+        if (columns_.size < 0 && columns_.sequence < 0)
+            take_numeric_alleles_as_sizes(raw_);
         return std::move(raw_);
     }
 
@@ -129,7 +190,11 @@ private:
         const Haplotype row = haplotype_of(fields);
         const std::size_t haplotype = locus.haplotype_index(row);
         check_agrees(locus, locus.haplotypes[haplotype], row);
-        locus.add_copies(raw_.population_index(population), haplotype, copies);
+        try {
+            locus.add_copies(raw_.population_index(population), haplotype, copies);
+        } catch (const DataError& overflow) {
+            throw DataError(reader_.here() + overflow.what());
+        }
     }
 
     LineReader reader_;
@@ -149,9 +214,20 @@ RepeatLengths read_repeat_lengths(const std::string& file)
 {
     RepeatLengths lengths;
     lengths.table_file = file;
+    std::map<std::string, std::string> place_of_locus;
+    bool first = true;
     read_two_columns(file, "a locus, a tab and its repeat length in base pairs",
-                     [&lengths](const std::string& locus, const std::string& length, const std::string& place) {
-                         lengths.per_locus[locus] = parse_positive(length, place, "a repeat length in base pairs");
+                     [&](const std::string& locus, const std::string& length, const std::string& place) {
+                         // A first line such as "locus<TAB>repeat" is a header.
+                         const bool header = first && !size_in_name(length);
+                         first = false;
+                         if (header)
+                             return;
+                         const auto [earlier, added] = place_of_locus.emplace(locus, place);
+                         if (!added)
+                             throw DataError(place + "locus " + quoted(locus) + " is given a second repeat length (the first: " +
+                                             earlier->second.substr(0, earlier->second.size() - 2) + ")");
+                         lengths.per_locus[locus] = parse_repeat_length(length, place);
                      });
     return lengths;
 }

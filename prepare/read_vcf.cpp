@@ -5,16 +5,50 @@
 #include <htslib/hts.h>
 #include <htslib/vcf.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include "errors.h"
 #include "readers.h"
 
 namespace prepare {
 
+namespace {
+
+// Regions sorted by chromosome and start overlap exactly when one starts before
+// the furthest end of those before it on its chromosome.
+void refuse_overlaps(const std::vector<Region>& regions, const std::string& bed_file)
+{
+    std::vector<const Region*> sorted;
+    for (const Region& region : regions)
+        sorted.push_back(&region);
+    std::sort(sorted.begin(), sorted.end(), [](const Region* a, const Region* b) {
+        return std::tie(a->chromosome, a->start, a->line) < std::tie(b->chromosome, b->start, b->line);
+    });
+    const Region* furthest = nullptr;
+    for (const Region* region : sorted) {
+        if (furthest && furthest->chromosome == region->chromosome && region->start < furthest->end) {
+            const auto [earlier, later] = std::minmax(furthest, region, [](const Region* a, const Region* b) {
+                return a->line < b->line;
+            });
+            throw DataError(at_line(bed_file, later->line) + "the region " + quoted(later->name) +
+                            " overlaps the region " + quoted(earlier->name) + " of line " +
+                            std::to_string(earlier->line) + "; a variant site may belong to one locus only");
+        }
+        if (!furthest || furthest->chromosome != region->chromosome || region->end > furthest->end)
+            furthest = region;
+    }
+}
+
+}  // namespace
+
 std::vector<Region> read_regions(const std::string& bed_file)
 {
     std::vector<Region> regions;
+    std::map<std::string, long> line_of_name;
     LineReader reader(bed_file);
     std::string line;
     while (reader.next(line)) {
@@ -32,13 +66,14 @@ std::vector<Region> read_regions(const std::string& bed_file)
         region.name = fields.size() > 3 ? fields[3]
                                          : region.chromosome + ":" + std::to_string(region.start + 1) + "-" +
                                                std::to_string(region.end);
-        for (const Region& earlier : regions)
-            if (earlier.name == region.name)
-                throw DataError(reader.here() + "a second region is named " + quoted(region.name));
+        region.line = reader.line_number();
+        if (!line_of_name.emplace(region.name, region.line).second)
+            throw DataError(reader.here() + "a second region is named " + quoted(region.name));
         regions.push_back(region);
     }
     if (regions.empty())
         throw DataError(bed_file + ": no region was found");
+    refuse_overlaps(regions, bed_file);
     return regions;
 }
 
@@ -63,8 +98,10 @@ struct VcfFile {
         if (!file)
             throw DataError("cannot open " + quoted(path));
         header = bcf_hdr_read(file);
-        if (!header)
+        if (!header) {
+            hts_close(file);  // the destructor does not run for an object never constructed
             throw DataError(path + ": not a VCF or BCF file (its header cannot be read)");
+        }
         record = bcf_init();
     }
     ~VcfFile()
@@ -118,7 +155,12 @@ void add_site(VcfFile& vcf, RegionCopies& region)
             const std::size_t copy = static_cast<std::size_t>(s * copies_per_sample + k);
             const bool absent = k >= ploidy || called[k] == bcf_int32_vector_end;
             const bool missing = !absent && bcf_gt_is_missing(called[k]);
-            unphased = unphased || (k > 0 && !absent && !missing && !bcf_gt_is_phased(called[k]));
+            if (!absent && !missing && bcf_gt_allele(called[k]) >= vcf.record->n_allele)
+                throw DataError(record_place(vcf) + "sample " + quoted(vcf.header->samples[s]) + ": the genotype names allele " +
+                                std::to_string(bcf_gt_allele(called[k])) + " but the site has " +
+                                std::to_string(vcf.record->n_allele - 1) + " ALT allele(s)");
+            // "1/." is unphased too: the called allele cannot be given to either copy.
+            unphased = unphased || (k > 0 && !absent && !bcf_gt_is_phased(called[k]));
             region.absent_sites[copy] += absent;
             if (missing)
                 region.flags[copy] |= copy_missing;
@@ -169,6 +211,8 @@ RawLocus locus_of(const Region& bed, const RegionCopies& region, const std::vect
                                                                      : nullptr;
         if (reason) {
             raw.leave_out(reason, 1);
+            if (population >= 0)
+                locus.drop(static_cast<std::size_t>(population), reason, 1);
             continue;
         }
         const std::string& alleles = region.alleles[copy];
@@ -181,9 +225,39 @@ RawLocus locus_of(const Region& bed, const RegionCopies& region, const std::vect
     return locus;
 }
 
+// The chromosome names the VCF uses: its header's contigs and those of its records.
+std::set<std::string> chromosomes_of(const VcfFile& vcf, const std::set<std::string>& of_records)
+{
+    std::set<std::string> names = of_records;
+    int count = 0;
+    const char** contigs = bcf_hdr_seqnames(vcf.header, &count);
+    for (int c = 0; c < count; ++c)
+        names.insert(contigs[c]);
+    free(contigs);
+    return names;
+}
+
+// A region on a chromosome the VCF lacks but names with or without a "chr" prefix
+// is refused: its locus would otherwise be left out for want of variant sites.
+void refuse_chr_prefix_mismatch(const std::vector<Region>& regions, const std::set<std::string>& chromosomes,
+                                const std::string& vcf_file, const std::string& bed_file)
+{
+    for (const Region& region : regions) {
+        if (chromosomes.count(region.chromosome))
+            continue;
+        const std::string& c = region.chromosome;
+        const std::string other = c.compare(0, 3, "chr") == 0 ? c.substr(3) : "chr" + c;
+        if (chromosomes.count(other))
+            throw DataError(at_line(bed_file, region.line) + "the chromosome " + quoted(c) + " is not in " + vcf_file +
+                            ", which names it " + quoted(other) + ": the BED file and the VCF differ by a \"chr\" "
+                            "prefix; rename the chromosomes of one of them");
+    }
+}
+
 }  // namespace
 
-RawData read_vcf(const std::string& file, const std::vector<Region>& regions, const PopulationMap& map)
+RawData read_vcf(const std::string& file, const std::string& bed_file, const std::vector<Region>& regions,
+                 const PopulationMap& map)
 {
     VcfFile vcf(file);
     RawData raw;
@@ -207,8 +281,10 @@ RawData read_vcf(const std::string& file, const std::vector<Region>& regions, co
         region.absent_sites.resize(region.alleles.size(), 0);
     }
     int status = 0;
+    std::set<std::string> chromosomes_of_records;
     while ((status = bcf_read(vcf.file, vcf.header, vcf.record)) == 0) {
         const char* chromosome = bcf_seqname_safe(vcf.header, vcf.record);
+        chromosomes_of_records.insert(chromosome);
         for (std::size_t r = 0; r < regions.size(); ++r)
             if (regions[r].chromosome == chromosome && vcf.record->pos >= regions[r].start &&
                 vcf.record->pos < regions[r].end)
@@ -217,6 +293,7 @@ RawData read_vcf(const std::string& file, const std::vector<Region>& regions, co
     if (status < -1 || vcf.record->errcode)
         throw DataError(file + ": the file is damaged or malformed after " + std::to_string(vcf.record->pos + 1) +
                         " on " + bcf_seqname_safe(vcf.header, vcf.record));
+    refuse_chr_prefix_mismatch(regions, chromosomes_of(vcf, chromosomes_of_records), file, bed_file);
     for (std::size_t r = 0; r < regions.size(); ++r)
         raw.loci.push_back(locus_of(regions[r], copies[r], sample_population, raw));
     return raw;

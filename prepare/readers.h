@@ -30,12 +30,15 @@ struct Region {
     long long start = 0;
     long long end = 0;
     std::string name;
+    long line = 0;  // in the BED file, for messages
 };
+// Regions that overlap are refused: a variant site would count in two loci.
 std::vector<Region> read_regions(const std::string& bed_file);
 
 // A phased VCF or BCF: one locus per region, one haplotype per distinct string of
 // alleles at the region's variant sites.
-RawData read_vcf(const std::string& file, const std::vector<Region>& regions, const PopulationMap& map);
+RawData read_vcf(const std::string& file, const std::string& bed_file, const std::vector<Region>& regions,
+                 const PopulationMap& map);
 
 // Arlequin projects of haplotypic data, one locus each, sharing their sample names.
 RawData read_arlequin(const std::vector<std::string>& files);

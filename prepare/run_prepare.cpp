@@ -1,18 +1,32 @@
 #include "run_prepare.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <new>
+#include <set>
+#include <tuple>
 
 #include "build_dataset.h"
 #include "errors.h"
 #include "options.h"
+#include "output_files.h"
 #include "readers.h"
+#include "text_input.h"
 
 namespace prepare {
 
 namespace {
+
+// The names, or the first ten of them and how many there are in all.
+std::string listed_briefly(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < 10; ++i)
+        text += (i ? ", " : "") + names[i];
+    return names.size() > 10 ? text + ", ... (" + std::to_string(names.size()) + " in all)" : text;
+}
 
 RawData read_input(const Options& o)
 {
@@ -27,7 +41,7 @@ RawData read_input(const Options& o)
     if (!o.table.empty())
         return read_table(o.table);
     if (!o.vcf.empty())
-        return read_vcf(o.vcf, read_regions(o.regions), read_population_map(o.populations));
+        return read_vcf(o.vcf, o.regions, read_regions(o.regions), read_population_map(o.populations));
     return read_arlequin(o.arlequin);
 }
 
@@ -37,14 +51,15 @@ RepeatLengths repeat_lengths_of(const std::string& text)
     if (text.empty())
         return lengths;
     char* end = nullptr;
-    const double number = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() && *end == '\0') {
-        if (!(number > 0))
-            throw UsageError("--repeat-length must be greater than 0, found " + quoted(text));
-        lengths.for_all = number;
-        return lengths;
+    std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0')
+        return read_repeat_lengths(text);
+    try {
+        lengths.for_all = parse_repeat_length(text, "--repeat-length: ");
+    } catch (const DataError& error) {
+        throw UsageError(error.what());
     }
-    return read_repeat_lengths(text);
+    return lengths;
 }
 
 Choice choice_of(const Options& o)
@@ -76,30 +91,14 @@ std::vector<std::string> key_header(const Options& o, const dataset::DataSet& da
             "hybrid: " + data.populations[0] + "; parents: " + parents};
 }
 
-// Writes one output file beside its final name; nothing is in place until both
-// files are whole (see write_outputs). A failure removes what was begun.
-template <typename Write>
-std::string write_beside(const std::string& path, const char* what, Write write)
-{
-    const std::string partial = path + ".partial";
-    std::ofstream out(partial);
-    if (out)
-        write(out);
-    out.close();
-    if (!out) {
-        std::remove(partial.c_str());
-        throw DataError("the " + std::string(what) + " " + quoted(path) + " could not be written");
-    }
-    return partial;
-}
-
 // An output file that would replace one of the inputs would lose data the user
 // has nowhere else; refused before anything is read.
 void refuse_outputs_that_are_inputs(const Options& o)
 {
     std::vector<std::string> inputs = o.fasta;
     inputs.insert(inputs.end(), o.arlequin.begin(), o.arlequin.end());
-    for (const std::string* single : {&o.genepop, &o.table, &o.vcf, &o.regions, &o.populations, &o.repeat_length})
+    for (const std::string* single :
+         {&o.genepop, &o.table, &o.vcf, &o.regions, &o.populations, &o.repeat_length, &o.loci, &o.exclude_loci})
         if (!single->empty())
             inputs.push_back(*single);
     for (const std::string* output : {&o.output, &o.key}) {
@@ -138,40 +137,126 @@ void write_outputs(const Options& o, const dataset::DataSet& data)
     }
 }
 
-void print_summary(std::ostream& err, const RawData& raw, const Outcome& outcome, const Options& o)
+std::string plural(std::size_t n, const char* one, const char* many)
 {
-    const dataset::DataSet& data = outcome.data;
-    err << "corvane-prepare: " << raw.loci.size() << (raw.loci.size() == 1 ? " locus" : " loci") << " read ("
-        << raw.input_kind << "), " << data.loci.size() << " written to " << o.output << ", key in " << o.key << '\n';
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// One line per written locus: its haplotypes and the copies of each population.
+void print_locus_table(std::ostream& err, const Outcome& outcome)
+{
     err << "locus\thaplotypes";
-    for (const std::string& population : data.populations)
+    for (const std::string& population : outcome.data.populations)
         err << '\t' << population;
     err << '\n';
-    std::vector<std::int64_t> totals(data.populations.size(), 0);
-    for (const LocusOutcome& locus : outcome.loci) {
+    for (std::size_t l = 0, written = 0; l < outcome.loci.size(); ++l) {
+        const LocusOutcome& locus = outcome.loci[l];
         if (!locus.left_out_because.empty())
             continue;
-        err << dataset::label_token(locus.name, 0) << '\t' << locus.haplotypes;
-        for (std::size_t p = 0; p < locus.copies.size(); ++p) {
-            err << '\t' << locus.copies[p];
-            totals[p] += locus.copies[p];
-        }
+        err << dataset::label_token(locus.name, written++) << '\t' << locus.haplotypes;
+        for (std::int64_t copies : locus.copies)
+            err << '\t' << copies;
         err << '\n';
     }
-    err << "all loci\t";
-    for (std::int64_t total : totals)
-        err << '\t' << total;
-    err << '\n';
+}
+
+std::string fractional_note(const LocusOutcome& locus)
+{
+    return "note: at locus " + quoted(locus.name) + " " + std::to_string(locus.fractional_repeat_pairs) +
+           " pair(s) of allele sizes differ by a fraction of the repeat length (first: " +
+           locus.first_fractional_pair + "); their distance is the exact (difference / length)^2";
+}
+
+// The loci left out and the notes on fractional repeats: every one with --verbose,
+// otherwise the first of each and how many more there are.
+void print_locus_notes(std::ostream& err, const Outcome& outcome, bool verbose)
+{
+    std::vector<const LocusOutcome*> left_out, fractional;
     for (const LocusOutcome& locus : outcome.loci) {
         if (!locus.left_out_because.empty())
-            err << "locus left out: " << quoted(locus.name) << ": " << locus.left_out_because << '\n';
+            left_out.push_back(&locus);
         if (locus.fractional_repeat_pairs > 0)
-            err << "note: at locus " << quoted(locus.name) << ' ' << locus.fractional_repeat_pairs
-                << " pair(s) of allele sizes differ by a fraction of the repeat length (first: "
-                << locus.first_fractional_pair << "); their distance is the exact (difference / length)^2\n";
+            fractional.push_back(&locus);
     }
+    for (std::size_t i = 0; i < left_out.size() && (verbose || i == 0); ++i)
+        err << "locus left out: " << quoted(left_out[i]->name) << ": " << left_out[i]->left_out_because << '\n';
+    if (!verbose && left_out.size() > 1)
+        err << "and " << plural(left_out.size() - 1, "more locus", "more loci") << " left out (--verbose lists them)\n";
+    for (std::size_t i = 0; i < fractional.size() && (verbose || i == 0); ++i)
+        err << fractional_note(*fractional[i]) << '\n';
+    if (!verbose && fractional.size() > 1)
+        err << "and " << plural(fractional.size() - 1, "more locus", "more loci")
+            << " with such pairs (--verbose lists them)\n";
+}
+
+void print_summary(std::ostream& err, const RawData& raw, const Outcome& outcome, const Options& o,
+                   std::size_t not_selected)
+{
+    err << "corvane-prepare: " << plural(raw.loci.size() + not_selected, "locus", "loci") << " read ("
+        << raw.input_kind << ")";
+    if (not_selected > 0)
+        err << ", " << not_selected << " not selected";
+    err << ", " << outcome.data.loci.size() << " written to " << o.output << ", key in " << o.key << '\n';
+    if (o.verbose)
+        print_locus_table(err, outcome);
+    err << "copies written:";
+    for (std::size_t p = 0; p < outcome.data.populations.size(); ++p) {
+        std::int64_t total = 0;
+        for (const LocusOutcome& locus : outcome.loci)
+            if (locus.left_out_because.empty())
+                total += locus.copies[p];
+        err << (p ? ", " : " ") << outcome.data.populations[p] << ' ' << total;
+    }
+    err << '\n';
+    print_locus_notes(err, outcome, o.verbose);
     for (const auto& [reason, copies] : outcome.copies_left_out)
         err << "copies left out (" << reason << "): " << copies << '\n';
+    for (const std::string& note : raw.notes)
+        err << "note: " << note << '\n';
+}
+
+// The names of --loci or --exclude-loci: a file of one name a line when one of
+// that name exists, otherwise names separated by commas.
+std::set<std::string> locus_names_of(const std::string& value)
+{
+    std::set<std::string> names;
+    std::error_code no_file;
+    if (std::filesystem::is_regular_file(value, no_file)) {
+        LineReader reader(value);
+        std::string line;
+        while (reader.next(line))
+            if (!is_blank_or_comment(line))
+                names.insert(trimmed(split_on(line, '\t')[0]));
+        return names;
+    }
+    for (const std::string& name : split_on(value, ','))
+        if (!trimmed(name).empty())
+            names.insert(trimmed(name));
+    return names;
+}
+
+// Keeps the loci --loci names and drops those --exclude-loci names; a name the
+// input lacks is a usage error (a typing error would otherwise select nothing).
+std::size_t select_loci(RawData& raw, const Options& o)
+{
+    const std::size_t before = raw.loci.size();
+    for (const auto& [option, value, keep] : {std::tuple<const char*, const std::string&, bool>{"--loci", o.loci, true},
+                                              {"--exclude-loci", o.exclude_loci, false}}) {
+        if (value.empty())
+            continue;
+        const std::set<std::string> names = locus_names_of(value);
+        std::vector<std::string> known;
+        for (const RawLocus& locus : raw.loci)
+            known.push_back(locus.name);
+        for (const std::string& name : names)
+            if (std::find(known.begin(), known.end(), name) == known.end())
+                throw UsageError(std::string(option) + " names the locus " + quoted(name) +
+                                 ", which the input does not hold; its loci are: " + listed_briefly(known));
+        raw.loci.erase(std::remove_if(raw.loci.begin(), raw.loci.end(),
+                                      [&](const RawLocus& locus) { return (names.count(locus.name) > 0) != keep; }),
+                       raw.loci.end());
+    }
+    return before - raw.loci.size();
 }
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
@@ -181,13 +266,15 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         return exit_success;
     const Choice choice = choice_of(*options);
     refuse_outputs_that_are_inputs(*options);
-    const RawData raw = read_input(*options);
+    RawData raw = read_input(*options);
+    const std::size_t not_selected = select_loci(raw, *options);
     const Outcome outcome = build_dataset(raw, choice);
     const std::string problem = dataset::problem_with(outcome.data);
     if (!problem.empty())
         throw DataError(problem);
     write_outputs(*options, outcome.data);
-    print_summary(err, raw, outcome, *options);
+    if (!options->quiet)
+        print_summary(err, raw, outcome, *options, not_selected);
     return exit_success;
 }
 
@@ -204,7 +291,8 @@ int run_prepare(int argc, const char* const* argv, std::ostream& out, std::ostre
         print_error(err, error.what());
         return exit_data_error;
     } catch (const std::bad_alloc&) {
-        print_error(err, "not enough memory for the data of these inputs");
+        // Written without building a string: memory has just run out.
+        err << "corvane-prepare: error: not enough memory for the data of these inputs\n";
         return exit_data_error;
     }
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "errors.h"
 
@@ -14,16 +15,27 @@ LineReader::LineReader(const std::string& file) : file_(file), in_(file)
 {
     if (!in_)
         throw DataError("cannot open " + quoted(file));
+    // A failure inside the stream (memory that runs out while a line grows, as
+    // much as a read error) is thrown, not only noted: memory running out is
+    // then reported as such, not as a file that could not be read.
+    in_.exceptions(std::ios::badbit);
 }
 
 bool LineReader::next(std::string& line)
 {
-    if (!std::getline(in_, line)) {
-        if (in_.bad())
-            throw DataError("reading " + quoted(file_) + " failed after line " + std::to_string(line_number_));
-        return false;
+    bool got_line = false;
+    try {
+        got_line = static_cast<bool>(std::getline(in_, line));
+    } catch (const std::ios_base::failure&) {
+        throw DataError("reading " + quoted(file_) + " failed after line " + std::to_string(line_number_));
     }
+    if (!got_line)
+        return false;
     ++line_number_;
+    // Editors on some systems begin a UTF-8 text with a byte-order mark; it is
+    // no part of the first field.
+    if (line_number_ == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        line.erase(0, 3);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return true;
@@ -112,6 +124,23 @@ double parse_positive(const std::string& token, const std::string& place, const 
     const double value = parse_real(token, place, what);
     if (value <= 0)
         throw DataError(place + "expected " + what + " (a number greater than 0), found " + quoted(token));
+    return value;
+}
+
+bool fits_data_file(double value)
+{
+    const double magnitude = std::fabs(value);
+    return magnitude == 0 || (magnitude >= std::numeric_limits<float>::min() &&
+                              magnitude <= std::numeric_limits<float>::max());
+}
+
+double parse_repeat_length(const std::string& token, const std::string& place)
+{
+    char* end = nullptr;
+    const double value = token.empty() ? 0 : std::strtod(token.c_str(), &end);
+    if (token.empty() || *end != '\0' || !(value > 0) || !fits_data_file(value))
+        throw DataError(place + "expected a repeat length in base pairs (a number greater than 0, at most 3.4e+38 "
+                                "and at least 1.2e-38), found " + quoted(token));
     return value;
 }
 

@@ -42,6 +42,13 @@ bool is_blank_or_comment(const std::string& line);
 std::int64_t parse_copies(const std::string& token, const std::string& place, const std::string& what);
 // A number greater than 0, or a DataError at `place` naming `what`.
 double parse_positive(const std::string& token, const std::string& place, const std::string& what);
+// True for 0 and for magnitudes from the smallest normal to the largest finite
+// single-precision value: the real numbers corvane reads back as written
+// (within its precision) rather than as 0, a subnormal or the largest value.
+bool fits_data_file(double value);
+// A repeat length in base pairs: a number greater than 0 that fits a data file,
+// or a DataError at `place`.
+double parse_repeat_length(const std::string& token, const std::string& place);
 // A finite decimal number, or a DataError at `place` naming `what`.
 double parse_real(const std::string& token, const std::string& place, const std::string& what);
 

@@ -360,7 +360,7 @@ std::optional<Request> parse_command_line(int argc, const char* const* argv, std
     app.add_option("--admixture-time", typed.admixture_time,
                    "time t since the hybrid population was founded, 0 <= t <= tau (default 0)")
         ->option_text("t");
-    app.add_option("--theta", typed.theta, "mutation parameter: theta/2 mutations per lineage per unit (default 1)")
+    app.add_option("--theta", typed.theta, "mutation parameter: theta/2 mutations per lineage per unit of T (default 1)")
         ->option_text("theta");
     app.add_option("--copies", typed.copies,
                    "copies sampled per population, or n0,n1,...,nP with the hybrid first (default 20)")

@@ -91,6 +91,7 @@ private:
             _dialogue.dialogue_text() << line << std::endl;
         if (!c.read_data_in_file())
             return error_stop(c.error_message());
+        take_settings_beyond_the_data_file();
         if (interrupted())
             return 0;
         if (!c.check_observed_pair_counts())
@@ -118,6 +119,8 @@ private:
     {
         switch (_folder.claim()) {
         case OutputFolder::Claim::claimed:
+            if (_settings.after_claim)
+                _settings.after_claim(_folder);
             return true;
         case OutputFolder::Claim::log_not_creatable:
             _outcome.error_message =
@@ -130,6 +133,22 @@ private:
         _dialogue.messages() << _outcome.error_message << std::flush;
         _outcome.outputs_untouched = true;
         return false;
+    }
+
+    // The command line's values of T and mu replace the data file's, and its
+    // automatic choice of the resampling scheme is made once L is known.
+    void take_settings_beyond_the_data_file()
+    {
+        _outcome.data_file_time = c._time_to_admix_event;
+        _outcome.data_file_rate = c._mutation_rate_per_year;
+        if (_settings.time_since_admixture)
+            c._time_to_admix_event = *_settings.time_since_admixture;
+        if (_settings.mutation_rate)
+            c._mutation_rate_per_year = *_settings.mutation_rate;
+        _resampling = _settings.resampling;
+        if (_resampling == Resampling::automatic)
+            _resampling = c._nb_loci >= loci_enough_for_locus_bootstrap ? Resampling::loci : Resampling::copies;
+        _outcome.resampling = _resampling;
     }
 
     // The estimation chain on one set of counts, into `target`. On failure the
@@ -221,6 +240,11 @@ private:
         c._nb_bootstrap = count;
         if (c._nb_bootstrap <= 0)
             return 1;
+        if (_settings.resampling == Resampling::automatic)
+            _dialogue.messages() << "bootstrap: resampling " << (locus_bootstrap() ? "loci" : "copies")
+                                 << " (--resample auto: " << c._nb_loci << (c._nb_loci == 1 ? " locus, " : " loci, ")
+                                 << (locus_bootstrap() ? "" : "fewer than ") << loci_enough_for_locus_bootstrap
+                                 << (locus_bootstrap() ? " or more)" : ")") << std::endl;
         c.set_replicate_threads(replicate_threads_wanted());
         if (!(locus_bootstrap() ? c.check_locus_bootstrap_possible() : c.check_bootstrap_possible())) {
             c.log_file << "-----" << std::endl << c.error_message() << std::flush;
@@ -413,7 +437,7 @@ private:
         }
     }
 
-    bool locus_bootstrap() const { return _settings.resampling == Resampling::loci; }
+    bool locus_bootstrap() const { return _resampling == Resampling::loci; }
 
     static std::string log_not_written()
     {
@@ -502,6 +526,7 @@ private:
     // hand, the messages and the caller's record.
     static constexpr std::size_t memory_reserve_bytes = std::size_t{8} << 20;
     std::unique_ptr<char[]> _memory_reserve;
+    Resampling _resampling = Resampling::copies;  // the scheme chosen for this run
 };
 
 }  // namespace

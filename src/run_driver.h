@@ -4,6 +4,7 @@
 #include <functional>
 #include <iostream>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,11 +13,15 @@
 #include "log_writer.h"
 
 struct RunOutcome;
+class OutputFolder;
 
 // How bootstrap replicates are drawn: every sample's copies anew from its
 // counts (the console dialogue's bootstrap), or whole loci with replacement, so
-// that the replicates also reflect how the genealogies of loci vary.
-enum class Resampling { copies, loci };
+// that the replicates also reflect how the genealogies of loci vary. The
+// automatic choice takes loci from `loci_enough_for_locus_bootstrap` loci on,
+// where drawing loci describes the uncertainty better, and copies below.
+enum class Resampling { copies, loci, automatic };
+constexpr int loci_enough_for_locus_bootstrap = 20;
 
 // Where a run writes, what more it guards and how it bootstraps.
 struct RunSettings {
@@ -27,6 +32,11 @@ struct RunSettings {
     // default_thread_count), 1: one after the other on the run's own thread.
     int threads = 0;
     std::vector<std::string> guarded_files;  // further files the caller writes there
+    // Values that replace the data file's time since admixture and mutation rate.
+    std::optional<float> time_since_admixture;
+    std::optional<float> mutation_rate;
+    // Called as soon as the folder is claimed, before anything is written.
+    std::function<void(const OutputFolder&)> after_claim;
     // Called at the end of a run that claimed its folder, while it still holds
     // it, so that the caller's own files are written under the same claim.
     std::function<void(const RunOutcome&)> before_release;
@@ -52,6 +62,10 @@ struct RunOutcome {
     // Why an estimate whose elimination went through was refused all the same
     // (its digits were noise): one line, also given on standard error.
     std::string estimate_refusal;
+    Resampling resampling = Resampling::copies;  // the scheme the bootstrap used or would have used
+    // The data file's time since admixture and mutation rate, once read.
+    std::optional<float> data_file_time;
+    std::optional<float> data_file_rate;
     // True when the run stopped before writing anything in its folder: another
     // run held it, the log could not be created, or the data file is one of the
     // output files. The folder is then not the run's to write in.

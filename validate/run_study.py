@@ -58,7 +58,8 @@ def read_table(text):
     """corvane's results table: one dict per parental population."""
     lines = text.strip().split("\n")
     header = lines[0].split("\t")
-    return [dict(zip(header, map(float, line.split("\t")))) for line in lines[1:]]
+    return [{name: cell if name == "population" else float(cell) for name, cell in zip(header, line.split("\t"))}
+            for line in lines[1:]]
 
 
 def run_dataset(args, scenario, dataset):

@@ -115,12 +115,34 @@ json results_entry(const RunRecord& record)
     json rows = json::array();
     for (const ParentResult& row : record.results)
         rows.push_back({{"parent", row.parent},
+                        {"population", text(row.population)},
                         {"mY", real(row.estimate)},
                         {"boot_mean", optional_real(row.bootstrap_mean)},
                         {"boot_sd", optional_real(row.bootstrap_sd)},
                         {"q2.5", optional_real(row.quantile_2_5)},
                         {"q97.5", optional_real(row.quantile_97_5)}});
     return rows;
+}
+
+json optional_real(const std::optional<float>& first, const std::optional<float>& second)
+{
+    return optional_real(first ? first : second);
+}
+
+// A value the data file gives and an option may replace.
+json replaceable_value(const std::optional<float>& data_file, const std::optional<float>& option)
+{
+    return {{"data_file", optional_real(data_file)},
+            {"option", optional_real(option)},
+            {"used", optional_real(option, data_file)}};
+}
+
+json populations_entry(const RunRecord& record)
+{
+    json parents = json::array();
+    for (const ParentResult& row : record.results)
+        parents.push_back(text(row.population));
+    return {{"key_file", text_or_null(record.key_file)}, {"hybrid", text_or_null(record.hybrid)}, {"parents", parents}};
 }
 
 }  // namespace
@@ -210,7 +232,12 @@ bool write_run_record(const std::string& path, const RunRecord& record)
          {{"divergence", record.divergence},
           {"replicates", record.replicates},
           {"seed", record.seed},
-          {"resample", record.resample}}},
+          {"resample", record.resample},
+          {"time", optional_real(record.time_option)},
+          {"rate", optional_real(record.rate_option)}}},
+        {"time_since_admixture", replaceable_value(record.data_file_time, record.time_option)},
+        {"mutation_rate", replaceable_value(record.data_file_rate, record.rate_option)},
+        {"populations", populations_entry(record)},
         {"output_folder", text(record.output_folder)},
         {"started", record.started_utc},
         {"state", state_of(record)},
@@ -218,7 +245,11 @@ bool write_run_record(const std::string& path, const RunRecord& record)
         {"exit_status", record.running ? json(nullptr) : json(record.exit_status)},
         {"error", text_or_null(record.error_message)},
         {"bootstrap",
-         {{"replicates", record.replicates_summarised}, {"not_run_because", text_or_null(record.bootstrap_refusal)}}},
+         {{"replicates", record.replicates_summarised},
+          {"resampling", text_or_null(record.resampling_used)},
+          {"replicates_outside_0_1", record.replicates_outside_0_1},
+          {"not_run_because", text_or_null(record.bootstrap_refusal)}}},
+        {"warnings", texts(record.warnings)},
         {"results", results_entry(record)},
     };
     // Every text went through text() already; the replacement only keeps a

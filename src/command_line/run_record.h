@@ -10,6 +10,7 @@
 // a bootstrap, the summary of its replicate values.
 struct ParentResult {
     int parent = 0;  // 1..P, as in mY1..mYP
+    std::string population;  // its name, from the key file or parent1, parent2, ...
     float estimate = 0;
     std::optional<float> bootstrap_mean;
     std::optional<float> bootstrap_sd;
@@ -45,7 +46,16 @@ struct RunRecord {
     std::string error_message;  // the message lines of an error stop
     std::string bootstrap_refusal;
     int replicates_summarised = 0;
+    std::string resampling_used;  // "loci" or "copies" after a bootstrap, else ""
+    int replicates_outside_0_1 = 0;  // replicates with a proportion below 0 or above 1
     std::vector<ParentResult> results;
+    // The time since admixture and the mutation rate: the data file's, and the
+    // options' that replaced them.
+    std::optional<float> data_file_time, data_file_rate;
+    std::optional<float> time_option, rate_option;
+    std::string key_file;  // where the names came from; "" without a key
+    std::string hybrid;
+    std::vector<std::string> warnings;  // every warning line of the run
 };
 
 // Writes the record as JSON to `path`, through a temporary file of a name no

@@ -2,9 +2,11 @@
 # The command line against the console dialogue: for each set of answers the
 # program runs once at the console (answers piped in, in folder A) and once from
 # the command line (options, files written to folder B with -o); the files left
-# behind must be byte for byte the same, and the exit statuses must map 1 -> 0
-# (complete) and 0 -> 1 (error stop). Then the run record's fields, usage errors
-# (status 2) and the refusal to write a record into a folder held by another run.
+# behind must be byte for byte the same (with --resample copies, the console's
+# bootstrap), and the exit statuses must map 1 -> 0 (complete) and 0 -> 1 (error
+# stop). Then the run record's fields, --time and --rate against an edited data
+# file, the automatic resampling scheme, the plot, usage errors (status 2) and
+# advice, and the refusal to write a record into a folder held by another run.
 #
 #   against_dialogue.sh PROGRAM
 set -u
@@ -41,16 +43,16 @@ compare() {
 
 compare kept_distances "$root/examples/example.txt" 'example.txt\ny\nn\nx\n' 1 -- 
 compare replaced_distances_bootstrap "$root/examples/four_loci_three_parents.txt" \
-    'four_loci_three_parents.txt\nn\ny\n25\n0x10\nq\n' 1 -- -n -b 25 -s 0x10
+    'four_loci_three_parents.txt\nn\ny\n25\n0x10\nq\n' 1 -- -n -b 25 -s 0x10 --resample copies
 compare negative_seed "$cases/bootstrap_three_replicates_worked_by_hand/given/two_loci.txt" \
-    'two_loci.txt\ny\ny\n12\n-1\nq\n' 1 -- -b 12 -s -1
+    'two_loci.txt\ny\ny\n12\n-1\nq\n' 1 -- -b 12 -s -1 --resample copies
 compare identical_parents "$cases/identical_parents_stop_keeps_an_earlier_report/given/identical.txt" \
     'identical.txt\ny\nn\nx\n' 0 -- 
 compare bootstrap_impossible "$cases/bootstrap_impossible_sample_size_above_counts/given/size_above_counts.txt" \
-    'size_above_counts.txt\ny\ny\n3\nq\n' 1 -- -b 3
+    'size_above_counts.txt\ny\ny\n3\nq\n' 1 -- -b 3 --resample copies
 
 # A bootstrap that cannot be run keeps the table's columns, filled with NA.
-grep -q -P '^1\t\S+\tNA\tNA\tNA\tNA$' "$work/bootstrap_impossible/table" ||
+grep -q -P '^1\tparent1\t\S+\tNA\tNA\tNA\tNA$' "$work/bootstrap_impossible/table" ||
     fail "bootstrap_impossible: the table does not show NA in the bootstrap columns"
 
 # The run record: what produced the files.
@@ -79,24 +81,75 @@ PY
 record_check "$work/replaced_distances_bootstrap/command_line/run_record.json" \
     "$work/replaced_distances_bootstrap/data/four_loci_three_parents.txt" \
     'record["exit_status"] == 0' 'record["error"] is None' \
-    'record["answers"] == {"divergence": False, "replicates": 25, "seed": 16, "resample": "copies"}' \
+    'record["answers"] == {"divergence": False, "replicates": 25, "seed": 16, "resample": "copies", "time": None, "rate": None}' \
     'len(record["results"]) == 3 and record["bootstrap"]["replicates"] == 25' \
-    'record["command_line"][1:] == ["-n", "-b", "25", "-s", "0x10", "-q", "-o", sys.argv[1].rsplit("/", 1)[0], "four_loci_three_parents.txt"]'
+    'record["command_line"][1:] == ["-n", "-b", "25", "-s", "0x10", "--resample", "copies", "-q", "-o", sys.argv[1].rsplit("/", 1)[0], "four_loci_three_parents.txt"]'
 record_check "$work/identical_parents/command_line/run_record.json" \
     "$work/identical_parents/data/identical.txt" \
     'record["exit_status"] == 1' 'record["error"].startswith("Error: 2 parental populations with mean coal.times = 0")' \
     'record["results"] == []'
 
-# The locus bootstrap names its scheme in the record.
+# The locus bootstrap names its scheme in the record, with every warning shown
+# and the count of replicates outside [0, 1], counted here from bootstrap.tsv.
 mkdir -p "$work/loci" && cp "$root/examples/example.txt" "$work/loci/" || exit 1
-(cd "$work/loci" && "$program" --resample loci -b 3 -q -o out example.txt > /dev/null 2>&1)
+(cd "$work/loci" && "$program" --resample loci -b 3 -q -o out example.txt > /dev/null 2> stderr)
 record_check "$work/loci/out/run_record.json" "$work/loci/example.txt" \
-    'record["answers"] == {"divergence": True, "replicates": 3, "seed": 1, "resample": "loci"}'
+    'record["answers"] == {"divergence": True, "replicates": 3, "seed": 1, "resample": "loci", "time": None, "rate": None}' \
+    'record["bootstrap"]["resampling"] == "loci"' \
+    'record["warnings"] == open(sys.argv[1].rsplit("/", 2)[0] + "/stderr").read().splitlines()' \
+    'any(w.startswith("Warning: mY1 = 1.81718") for w in record["warnings"])' \
+    'record["bootstrap"]["replicates_outside_0_1"] == sum(any(not 0 <= float(v) <= 1 for v in line.split("\t")[1:]) for line in open(sys.argv[1].rsplit("/", 1)[0] + "/bootstrap.tsv").readlines()[1:])'
+
+# --time and --rate give the files of the console run on a data file whose first
+# line holds them; the record notes both values.
+mkdir -p "$work/time/console" && cd "$work/time" && cp "$root/examples/example.txt" . || exit 1
+sed '1s/.*/120 0.0025/' example.txt > console/example.txt
+(cd console && printf 'example.txt\ny\nn\nx\n' | "$program" > /dev/null 2>&1)
+"$program" --time 120 --rate 0.0025 -q -o options example.txt > /dev/null 2>&1
+for file in log_file_admix.txt result_admix.txt; do
+    cmp -s console/$file options/$file || fail "--time/--rate: $file differs from the console run on the edited file"
+done
+record_check "$work/time/options/run_record.json" "$work/time/example.txt" \
+    'record["time_since_admixture"] == {"data_file": 50, "option": 120, "used": 120}' \
+    'record["mutation_rate"] == {"data_file": 0.0001, "option": 0.0025, "used": 0.0025}'
+
+# --resample auto: 20 loci or more resample loci (the files of --resample loci),
+# and say so; names from --key in the record and on the plot, which is valid SVG
+# that renders.
+mkdir -p "$work/auto" && cd "$work/auto" || exit 1
+python3 - "$root/examples/example.txt" > twenty.txt <<'PY'
+import sys
+lines = open(sys.argv[1]).read().split("\n")
+distance, counts = lines[2:6], lines[6:11]  # one locus: label and haplotypes, triangle; label, sizes, counts
+print(lines[0]); print("2 20")
+for _ in range(20): print("\n".join(distance))
+for _ in range(20): print("\n".join(counts))
+PY
+printf 'locus\tindex\thaplotype\tMixed & <co>\tHill\tVale\n' > names.tsv
+"$program" -b 4 -q --plot --key names.tsv -o auto twenty.txt > table 2> stderr
+"$program" -b 4 -q --resample loci -o loci twenty.txt > /dev/null 2>&1
+for file in log_file_admix.txt result_admix.txt bootstrap.txt; do
+    cmp -s auto/$file loci/$file || fail "--resample auto on 20 loci: $file differs from --resample loci"
+done
+grep -q -x 'bootstrap: resampling loci (--resample auto: 20 loci, 20 or more)' stderr ||
+    fail "--resample auto: the choice is not stated"
+grep -q -P '^2\tVale\t' table || fail "--key: the table does not name the second parent"
+record_check "$work/auto/auto/run_record.json" "$work/auto/twenty.txt" \
+    'record["bootstrap"]["resampling"] == "loci"' \
+    'record["populations"] == {"key_file": "names.tsv", "hybrid": "Mixed & <co>", "parents": ["Hill", "Vale"]}'
+xmllint --noout auto/bootstrap.svg || fail "--plot: bootstrap.svg is not valid XML"
+grep -q 'Vale (mY2)' auto/bootstrap.svg || fail "--plot: no panel for the second parent"
+rsvg-convert auto/bootstrap.svg -o plot.png && [ -s plot.png ] || fail "--plot: bootstrap.svg does not render"
+"$program" -q --plot -o bars twenty.txt > /dev/null 2>&1
+xmllint --noout bars/bootstrap.svg && grep -q '>parent2</text>' bars/bootstrap.svg ||
+    fail "--plot without a bootstrap: no valid bar chart"
 
 # Usage errors: status 2, a hint to --help, nothing written.
 mkdir -p "$work/usage" && cd "$work/usage" || exit 1
-for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" "--resample sites data.txt" "--threads 0 data.txt" "--threads 257 data.txt" \
-                 "--log brief data.txt" ""; do
+: > a_file
+for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" "--resample sites data.txt" "" \
+    "--time -1 data.txt" "--rate x data.txt" "-o a_file data.txt" "--key absent.tsv data.txt" \
+    "--threads 0 data.txt" "--threads 257 data.txt" "--log brief data.txt"; do
     # shellcheck disable=SC2086
     "$program" $arguments --quiet > /dev/null 2> stderr
     status=$?
@@ -107,7 +160,27 @@ for option in -b -s -o; do  # an empty value, as `-b "$N"` with N unset gives
     "$program" "$option" '' --quiet data.txt > /dev/null 2> stderr
     [ $? = 2 ] && grep -q -- '--help' stderr || fail "usage \"$option ''\": not a usage error"
 done
-[ -z "$(ls -A | grep -v '^stderr$')" ] || fail "usage errors wrote files: $(ls -A)"
+[ -z "$(ls -A | grep -v -e '^stderr$' -e '^a_file$')" ] || fail "usage errors wrote files: $(ls -A)"
+"$program" --bootstrp 3 data.txt 2> stderr
+grep -q 'did you mean --bootstrap?' stderr || fail "a mistyped option: no suggestion"
+"$program" --help | grep -q -e '--resample auto|loci|copies  *what' || fail "help: --resample not shown plainly"
+"$program" --help | grep -q '{' && fail "help: CLI11's list of values is shown"
+
+# Advice: another format names corvane-prepare's option; a folder that cannot be
+# written is named with the system's reason; --seed without -b is warned about.
+printf 'Cattle\nINRA063\nPop\nBorgou_1 , 0176 0180\n' > cattle.gen
+printf '>s1\nACGT\n' > locus.fa
+printf '##fileformat=VCFv4.2\n' > calls.vcf
+printf '[Profile]\n  Title="mtDNA"\n' > project.arp
+for pair in cattle.gen:genepop locus.fa:fasta calls.vcf:vcf project.arp:arlequin; do
+    "$program" -q "${pair%%:*}" 2> stderr
+    [ $? = 1 ] && grep -q "not a corvane data file; convert it first with corvane-prepare --${pair#*:} " stderr ||
+        fail "${pair%%:*}: no advice naming --${pair#*:}"
+done
+"$program" -q -o /sys "$root/examples/example.txt" 2> stderr
+grep -q '^Error: the output folder "/sys" cannot be written: ' stderr || fail "an unwritable folder: $(cat stderr)"
+"$program" -q -s 5 -o seeded "$root/examples/example.txt" > /dev/null 2> stderr
+grep -q 'Warning: --seed is used by a bootstrap only' stderr || fail "--seed without -b: no warning"
 
 # A results table, help or version line that cannot be written is an error.
 mkdir -p "$work/lost" && cd "$work/lost" && cp "$root/examples/example.txt" . || exit 1

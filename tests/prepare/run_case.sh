@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # One end-to-end case of corvane-prepare: runs the real program in a fresh
 # temporary folder holding a copy of tests/prepare/inputs/, then checks its exit
-# status, a line of its standard error, the files it wrote (byte for byte) and,
-# when asked, the report of corvane run on the data file it wrote.
+# status, its whole standard error, the files it wrote (byte for byte) and, when
+# asked, the report of corvane run on the data file it wrote.
 #
 #   run_case.sh PREPARE CORVANE NAME
+#
+# CORVANE_RUN_PREFIX (for example a valgrind command) is put before the program;
+# with CORVANE_STATUS_ONLY=1 only the exit status is compared.
 #
 # NAME is a row of cases.tsv, whose tab-separated fields after the name are:
 # STATUS     the expected exit status
 # ARGUMENTS  the command line after the program's name (shell words)
-# MESSAGE    a line that standard error must hold, or "-"
-# FILES      "written=expected ..." pairs, expected under tests/prepare/expected/, or "-"
+# STDERR     the whole standard error: its lines joined by "\n", "-" for none, or
+#            "@FILE" for a file under tests/prepare/expected/ ("\t" stands for a tab)
+# FILES      "written=expected ..." pairs, expected under tests/prepare/expected/
+#            (stdout.txt is the standard output), or "-"
 # ESTIMATE   the expected result_admix.txt of `corvane` on data.txt, or "-"
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,11 +33,22 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 eval "set -- $arguments"
-"$prepare" "$@" > stdout.txt 2> stderr.txt
+# shellcheck disable=SC2086
+${CORVANE_RUN_PREFIX:-} "$prepare" "$@" > stdout.txt 2> stderr.txt
 actual=$?
 [ "$actual" = "$status" ] || fail "exit status $actual, expected $status"
-if [ "$message" != - ] && ! grep -q -x -F -- "$message" stderr.txt; then
-    fail "standard error lacks the line: $message"
+if [ "${CORVANE_STATUS_ONLY:-}" = 1 ]; then
+    [ "$failures" = 0 ] || { echo "standard error was:"; cat stderr.txt; }
+    exit $((failures > 0))
+fi
+case "$message" in
+    -) : > expected_stderr.txt ;;
+    @*) cp "$here/expected/${message#@}" expected_stderr.txt ;;
+    *) message=${message//\\t/$'\t'}; printf '%s\n' "${message//\\n/$'\n'}" > expected_stderr.txt ;;
+esac
+if ! cmp -s expected_stderr.txt stderr.txt; then
+    fail "standard error differs:"
+    diff -u expected_stderr.txt stderr.txt
 fi
 if [ "$files" != - ]; then
     for pair in $files; do

@@ -2,14 +2,73 @@
 // the haplotype order, the distance rules and the refusals of the data set builder.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <sstream>
 
 #include "build_dataset.h"
 #include "errors.h"
+#include "run_prepare.h"
+
+// While this counts down from N, the N-th allocation after it was set fails once,
+// so that memory running out can be tried at every point of a run.
+static long allocations_until_failure = -1;
+
+void* operator new(std::size_t size)
+{
+    if (allocations_until_failure >= 0 && allocations_until_failure-- == 0)
+        throw std::bad_alloc();
+    if (void* memory = std::malloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    if (allocations_until_failure >= 0 && allocations_until_failure-- == 0)
+        return nullptr;
+    return std::malloc(size ? size : 1);
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
 
 namespace prepare {
 namespace {
+
+TEST(PrepareRun, MemoryRunningOutAnywhereIsAnErrorThatLeavesNoFile)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("prepare_memory_" + std::to_string(::getpid()));
+    const std::string table = std::string(PREPARE_INPUTS) + "/round_trip_sequences.tsv";
+    const std::string output = (folder / "data.txt").string();
+    const char* const argv[] = {"corvane-prepare", "--table", table.c_str(), "--hybrid", "hyb", "--parents",
+                                "north,south", "-o", output.c_str(), "--quiet"};
+    bool reached = true;
+    int refusals = 0;
+    for (long n = 0; reached; n += 3) {
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        std::ostringstream out, err;
+        allocations_until_failure = n;
+        const int status = run_prepare(10, argv, out, err);
+        reached = allocations_until_failure < 0;
+        allocations_until_failure = -1;
+        if (status == 0)
+            continue;
+        ++refusals;
+        EXPECT_EQ(status, 1) << "allocation " << n;
+        EXPECT_EQ(err.str(), "corvane-prepare: error: not enough memory for the data of these inputs\n");
+        EXPECT_TRUE(fs::is_empty(folder)) << "allocation " << n;
+    }
+    fs::remove_all(folder);
+    EXPECT_GT(refusals, 100);
+}
 
 TEST(PrepareHaplotypeOrder, NamesCompareDigitRunsByValue)
 {
@@ -17,6 +76,10 @@ TEST(PrepareHaplotypeOrder, NamesCompareDigitRunsByValue)
     EXPECT_TRUE(natural_less("98", "100"));
     EXPECT_FALSE(natural_less("100", "98"));
     EXPECT_TRUE(natural_less("H", "H1"));
+    EXPECT_TRUE(natural_less("01", "2"));
+    EXPECT_FALSE(natural_less("2", "01"));
+    EXPECT_TRUE(natural_less("07", "7"));  // equal values: byte order
+    EXPECT_FALSE(natural_less("7", "07"));
 }
 
 TEST(PrepareHaplotypeOrder, SizesAndRepeatVectorsCompareNumerically)

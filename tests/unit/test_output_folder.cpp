@@ -90,7 +90,7 @@ TEST_F(RunFolder, BootstrapProgressOnATerminalAndInAFile)
 {
     for (const bool terminal : {true, false}) {
         std::ostringstream out, err;
-        EXPECT_EQ(run_command_line({"corvane", "-b", "6", "data.txt"}, out, err, terminal), 0);
+        EXPECT_EQ(run_command_line({"corvane", "-b", "6", "--resample", "copies", "data.txt"}, out, err, terminal), 0);
         EXPECT_EQ(err.str(), terminal ? "\rbootstrap: 0/6 replicates\rbootstrap: 1/6 replicates"
                                         "\rbootstrap: 2/6 replicates\rbootstrap: 3/6 replicates"
                                         "\rbootstrap: 4/6 replicates\rbootstrap: 5/6 replicates"
