@@ -320,6 +320,13 @@ std::string resampling_problem(std::string& value)
     return "--resample is auto, loci or copies, not " + ::quoted(value);
 }
 
+std::string log_detail_problem(std::string& value)
+{
+    if (value == "full" || value == "summary" || value == "none")
+        return "";
+    return "--log is full, summary or none, not " + ::quoted(value);
+}
+
 // The long names of the options, for suggesting the one a mistyped name meant.
 std::vector<std::string> long_option_names(const CLI::App& app)
 {
@@ -411,7 +418,7 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
     app.add_option("--log", options.log,
                    "what the log holds: full (the default: every intermediate result of every replicate), "
                    "summary (the data, the estimate and one line per replicate) or none (no log)")
-        ->check(CLI::IsMember({"full", "summary", "none"}))
+        ->check(CLI::Validator(log_detail_problem, ""))
         ->type_name("full|summary|none");
     app.add_flag("-q,--quiet", options.quiet, "no progress on standard error");
     app.set_version_flag("--version", version_line("corvane"), "the program's version and commit");
