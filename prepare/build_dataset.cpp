@@ -36,7 +36,17 @@ std::string payload_description(Payload payload)
 std::vector<std::size_t> chosen_populations(const RawData& raw, const Choice& choice)
 {
     std::vector<std::string> wanted{choice.hybrid};
-    wanted.insert(wanted.end(), choice.parents.begin(), choice.parents.end());
+    if (every_other_population(choice.parents)) {
+        for (const std::string& population : raw.populations)
+            if (population != choice.hybrid)
+                wanted.push_back(population);
+        if (wanted.size() < 3)
+            throw UsageError("--parents all needs at least 2 populations besides the hybrid " +
+                             quoted(choice.hybrid) + "; the populations of the input are: " +
+                             joined(raw.populations));
+    } else {
+        wanted.insert(wanted.end(), choice.parents.begin(), choice.parents.end());
+    }
     std::vector<std::size_t> indices;
     std::vector<std::string> unknown;
     for (std::size_t w = 0; w < wanted.size(); ++w) {

@@ -66,6 +66,13 @@ bool comes_before(const Haplotype& a, const Haplotype& b);
 // Names with runs of digits compared by their value: "A2" before "A10".
 bool natural_less(const std::string& a, const std::string& b);
 
+// True for `--parents all`: every population of the input but the hybrid, in the
+// input's order, as candidates for a model scan.
+inline bool every_other_population(const std::vector<std::string>& parents)
+{
+    return parents.size() == 1 && parents[0] == "all";
+}
+
 // The distance between two haplotypes of a locus; repeat_length is used for sizes.
 double distance_between(const Haplotype& a, const Haplotype& b, Payload payload, Distance kind,
                         double repeat_length);

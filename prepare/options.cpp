@@ -82,7 +82,7 @@ void add_options(CLI::App& app, Options& o)
                    "tab-separated map: sequence, sample or individual name, then population")
         ->type_name("MAP");
     app.add_option("--hybrid", o.hybrid, "the hybrid population")->type_name("NAME")->required();
-    app.add_option("--parents", o.parents, "the parental populations, in the order of mY1, mY2, ...")
+    app.add_option("--parents", o.parents, "the parental populations, in the order of mY1, mY2, ...; all: every one but the hybrid")
         ->type_name("NAME[,NAME...]")->delimiter(',')->required();
     app.add_option("--time", o.time_since_admixture, "time since the admixture event (default 0)")
         ->type_name("T")->check(data_file_number);

@@ -67,7 +67,7 @@ Choice choice_of(const Options& o)
     Choice choice;
     choice.hybrid = o.hybrid;
     choice.parents = o.parents;
-    if (choice.parents.size() < 2)
+    if (choice.parents.size() < 2 && !every_other_population(choice.parents))
         throw UsageError("--parents needs at least 2 parental populations, found " +
                          std::to_string(choice.parents.size()));
     if (o.distance == "sites")
