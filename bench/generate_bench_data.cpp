@@ -1,7 +1,8 @@
 // Writes the data files of the bootstrap benchmark. Each depends on its workload
 // name and the seed alone, so every machine benchmarks the same data.
 //
-//   generate_bench_data [sparse|dense|loci|panel] [SEED] > bench_data.txt
+//   generate_bench_data [sparse|dense|loci|panel|microsatellites|tiny] [SEED] > bench_data.txt
+//   generate_bench_data shape PARENTS LOCI HAPLOTYPES SAMPLE [SEED] > bench_data.txt
 //
 // sparse  5 parental populations and a hybrid, 8 loci of 60 haplotypes, samples
 //         of 200 copies, skewed haplotype frequencies (a few haplotypes carry most
@@ -18,6 +19,17 @@
 // panel   3 parental populations and a hybrid typed at 100000 loci of 20
 //         haplotypes, samples of 40 copies, skewed frequencies and distances
 //         with decimals: a large panel, for the test that it runs in 1 GB.
+// microsatellites
+//         3 parental populations and a hybrid typed at 673 loci of 5 to 30
+//         alleles, samples of 90 copies, skewed frequencies and whole distances
+//         (squared differences of repeat numbers are whole): the shape of a
+//         panel of microsatellites typed in four human populations.
+// tiny    2 parental populations, 3 loci of 10 haplotypes, samples of 20: a run
+//         whose memory is the program's own, for the test that it stays flat in
+//         the number of replicates.
+// shape   skewed frequencies and decimal distances with the given number of
+//         parental populations (2 to 10), loci, haplotypes per locus and copies
+//         per sample: one point of the benchmark's scaling table.
 
 #include <cinttypes>
 #include <cmath>
@@ -113,7 +125,7 @@ void write(const Workload& w, std::uint64_t seed)
 {
     Random random(seed);
     // The hybrid population descends from the parental ones in these shares.
-    const double all_shares[] = {0.40, 0.25, 0.15, 0.12, 0.08};
+    const double all_shares[] = {0.40, 0.25, 0.15, 0.12, 0.08, 0.07, 0.06, 0.05, 0.04, 0.03};
     std::vector<double> shares(all_shares, all_shares + w.parental_populations);
     double share_total = 0;
     for (double s : shares)
@@ -182,11 +194,29 @@ void write(const Workload& w, std::uint64_t seed)
 int main(int argc, char** argv)
 {
     const char* name = argc > 1 ? argv[1] : "sparse";
-    const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20240611u;
+    const std::uint64_t default_seed = 20240611u;
+    if (std::strcmp(name, "shape") == 0) {
+        if (argc < 6) {
+            std::fprintf(stderr, "shape needs PARENTS LOCI HAPLOTYPES SAMPLE [SEED]\n");
+            return 2;
+        }
+        const int parents = std::atoi(argv[2]);
+        const int haplotypes = std::atoi(argv[4]);
+        if (parents < 2 || parents > 10 || haplotypes < 2 || std::atoi(argv[3]) < 1 || std::atoi(argv[5]) < 2) {
+            std::fprintf(stderr, "shape needs 2 to 10 parents, a locus, 2 haplotypes and samples of 2\n");
+            return 2;
+        }
+        const Workload shape{parents, std::atoi(argv[3]), haplotypes, haplotypes, std::atoi(argv[5]), true, false};
+        write(shape, argc > 6 ? std::strtoull(argv[6], nullptr, 10) : default_seed);
+        return 0;
+    }
+    const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : default_seed;
     const Workload sparse{5, 8, 60, 60, 200, true, false};
     const Workload dense{5, 8, 60, 60, 200, false, true};
     const Workload loci{2, 700, 15, 35, 120, true, false};
     const Workload panel{3, 100000, 20, 20, 40, true, false};
+    const Workload microsatellites{3, 673, 5, 30, 90, true, true};
+    const Workload tiny{2, 3, 10, 10, 20, false, false};
     if (std::strcmp(name, "sparse") == 0)
         write(sparse, seed);
     else if (std::strcmp(name, "dense") == 0)
@@ -195,8 +225,12 @@ int main(int argc, char** argv)
         write(loci, seed);
     else if (std::strcmp(name, "panel") == 0)
         write(panel, seed);
+    else if (std::strcmp(name, "microsatellites") == 0)
+        write(microsatellites, seed);
+    else if (std::strcmp(name, "tiny") == 0)
+        write(tiny, seed);
     else {
-        std::fprintf(stderr, "unknown workload \"%s\": sparse, dense, loci or panel\n", name);
+        std::fprintf(stderr, "unknown workload \"%s\": sparse, dense, loci, panel, microsatellites, tiny or shape\n", name);
         return 2;
     }
     return 0;

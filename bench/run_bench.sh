@@ -1,62 +1,63 @@
 #!/usr/bin/env bash
-# The bootstrap benchmark: three workloads, each run by this build, by a build
-# of an older commit and by this build with the plain arithmetic forced (the
-# straightforward implementation, the floor), in alternating rounds; prints the
-# medians of wall time, CPU time, replicates per second and peak memory, and
-# checks that the three give byte-identical files.
+# The bootstrap benchmark, in two tables.
 #
-#   run_bench.sh PROGRAM GENERATOR SCRATCH_FOLDER [OLD_COMMIT]
+# 1. Speed: four workloads, each run by the straightforward implementation (this
+#    build with the plain arithmetic forced: plain pair sums, draws that walk the
+#    counts, every log line written and flushed by itself, one thread; the floor)
+#    and by this build on 1 thread, on 2 threads and on every core, in
+#    alternating rounds, with the full log; prints the medians of wall time, CPU
+#    time and peak memory, and checks that every program leaves byte-identical
+#    files.
+# 2. Scaling: time and peak memory as one dimension grows from a base of 2
+#    parental populations, 100 loci of 20 haplotypes, samples of 100 copies and
+#    100 replicates (loci 100 ... 100000, the last with 10 replicates only, to keep
+#    the benchmark short; haplotypes 10 ... 1000, the last at 20 loci, whose
+#    million distances each would take a minute to read; parents 2 ... 10, replicates
+#    100 ... 10000), for both resampling schemes, on 1 thread (wall and CPU time)
+#    and on every core, without a log (--log none), so that the estimate's own
+#    cost shows. Each run includes reading the data and the observed estimate.
 #
-# OLD_COMMIT (default 87f7a9f) is built from `git archive` in the scratch folder,
-# once. BENCH_ROUNDS (default 3) sets the number of rounds.
-#   dense   5 parental populations, 8 loci, 60 haplotypes present in nearly every
-#           sample, samples of 200, whole distances, 1000 replicates
-#   sparse  the same shape with skewed frequencies and decimal distances, 1000
-#   loci    2 parental populations, 700 loci of about 25 alleles, decimal
-#           distances, samples of 120, 100 replicates
+#   run_bench.sh PROGRAM GENERATOR SCRATCH_FOLDER
+#
+# BENCH_ROUNDS (default 3) sets the rounds of the first table.
+#   dense            5 parental populations, 8 loci, 60 haplotypes present in
+#                    nearly every sample, samples of 200, whole distances, 1000
+#                    replicates
+#   sparse           the same shape with skewed frequencies and decimal distances
+#   loci             2 parental populations, 700 loci of about 25 alleles,
+#                    decimal distances, samples of 120, 100 replicates
+#   microsatellites  3 parental populations, 673 loci of 5 to 30 alleles, whole
+#                    distances, samples of 90, 100 replicates
 set -euo pipefail
 program=$(readlink -f "$1")
 generator=$(readlink -f "$2")
 mkdir -p "$3"
 scratch=$(readlink -f "$3")
-old_commit=${4:-87f7a9f}
 rounds=${BENCH_ROUNDS:-3}
-root=$(cd "$(dirname "$0")/.." && pwd)
 seed=12345
 if [ ! -x /usr/bin/time ]; then
     echo "make bench measures CPU time and peak memory with GNU time: apt-get install time" >&2
     exit 1
 fi
+cores=$(nproc)
 
-old_build=$scratch/old-$old_commit
-if [ ! -x "$old_build/build/corvane" ]; then
-    echo "building $old_commit in $old_build" >&2
-    rm -rf "$old_build"
-    mkdir -p "$old_build/src"
-    git -C "$root" archive "$old_commit" | tar -x -C "$old_build/src"
-    cmake -S "$old_build/src" -B "$old_build/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$old_build/configure.log"
-    cmake --build "$old_build/build" -j 2 --target corvane > "$old_build/build.log"
-fi
-old_program=$old_build/build/corvane
-
-# One run: PROGRAM WORKLOAD REPLICATES FOLDER [environment...]; appends
+# One run: FOLDER DATA REPLICATES THREADS RESAMPLE LOG [environment...]; appends
 # "wall cpu peak_kb" to FOLDER/times.
 run_once() {
-    local prog=$1 workload=$2 replicates=$3 folder=$4
-    shift 4
-    mkdir -p "$folder"
-    rm -f "$folder"/*.txt
-    cp "$scratch/$workload.data" "$folder/data.txt"
+    local folder=$1 data=$2 replicates=$3 threads=$4 resample=$5 log=$6
+    shift 6
+    mkdir -p "$folder/out"
+    rm -f "$folder"/out/*
     local start end status
     start=$(date +%s.%N)
     set +e
-    (cd "$folder" && printf 'data.txt\ny\ny\n%s\n%s\nq\n' "$replicates" "$seed" |
-        env "$@" /usr/bin/time -f '%U %S %M' -o resources "$prog" > console.txt)
+    env "$@" /usr/bin/time -f '%U %S %M' -o "$folder/resources" "$program" -b "$replicates" -s "$seed" \
+        --resample "$resample" --threads "$threads" --log "$log" --quiet -o "$folder/out" "$data" > "$folder/out/table.txt"
     status=$?
     set -e
     end=$(date +%s.%N)
-    if [ "$status" -ne 1 ]; then
-        echo "$prog on $workload did not complete (exit status $status); see $folder" >&2
+    if [ "$status" -ne 0 ]; then
+        echo "$program on $data did not complete (exit status $status); see $folder" >&2
         exit 1
     fi
     read -r user system peak < <(tail -n 1 "$folder/resources")
@@ -67,35 +68,68 @@ median() {  # FILE COLUMN
     sort -g -k "$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-printf '%-7s %-22s %9s %9s %10s %9s %9s %9s\n' workload program "wall s" "cpu s" "repl/s" "peak MB" "x old" "x floor"
-for workload in dense sparse loci; do
+echo "Speed: medians of $rounds alternating rounds, full log, resampling copies ($cores cores here)"
+printf '%-16s %-22s %9s %9s %9s %9s\n' workload program "wall s" "cpu s" "peak MB" "x floor"
+labels=("floor (plain)" "1 thread" "2 threads" "$cores threads")
+settings=("1 CORVANE_PLAIN_ARITHMETIC=1" "1" "2" "$cores")
+[ "$cores" -gt 2 ] || { labels=("${labels[@]:0:3}"); settings=("${settings[@]:0:3}"); }
+for workload in dense sparse loci microsatellites; do
     replicates=1000
-    [ "$workload" = loci ] && replicates=100
+    case $workload in loci | microsatellites) replicates=100 ;; esac
     "$generator" "$workload" > "$scratch/$workload.data"
-    folders=("$scratch/$workload/old" "$scratch/$workload/new" "$scratch/$workload/floor")
-    for folder in "${folders[@]}"; do rm -f "$folder/times"; done
+    for i in "${!settings[@]}"; do rm -f "$scratch/$workload/$i/times"; done
     for ((round = 0; round < rounds; ++round)); do
-        run_once "$old_program" "$workload" "$replicates" "${folders[0]}"
-        run_once "$program" "$workload" "$replicates" "${folders[1]}"
-        run_once "$program" "$workload" "$replicates" "${folders[2]}" CORVANE_PLAIN_ARITHMETIC=1
-    done
-    for file in console.txt log_file_admix.txt result_admix.txt bootstrap.txt; do
-        for folder in "${folders[@]:1}"; do
-            cmp -s "${folders[0]}/$file" "$folder/$file" ||
-                { echo "$workload: $folder/$file differs from the old build's" >&2; exit 1; }
+        for i in "${!settings[@]}"; do
+            read -r threads environment <<< "${settings[$i]}"
+            run_once "$scratch/$workload/$i" "$scratch/$workload.data" "$replicates" "$threads" copies full $environment
         done
     done
-    old_wall=$(median "${folders[0]}/times" 1)
-    floor_wall=$(median "${folders[2]}/times" 1)
-    for i in 0 1 2; do
-        label=("old $old_commit" "this build" "floor (plain)")
-        wall=$(median "${folders[$i]}/times" 1)
-        cpu=$(median "${folders[$i]}/times" 2)
-        peak=$(median "${folders[$i]}/times" 3)
-        awk -v w="$workload" -v l="${label[$i]}" -v wall="$wall" -v cpu="$cpu" -v peak="$peak" -v n="$replicates" \
-            -v old="$old_wall" -v floor="$floor_wall" 'BEGIN {
-            printf "%-7s %-22s %9.3f %9.3f %10.0f %9.1f %9.2f %9.2f\n", w, l, wall, cpu, n / wall, peak / 1024, old / wall, floor / wall
+    for i in "${!settings[@]}"; do
+        for file in log_file_admix.txt result_admix.txt bootstrap.txt table.txt; do
+            cmp -s "$scratch/$workload/0/out/$file" "$scratch/$workload/$i/out/$file" ||
+                { echo "$workload: ${labels[$i]} wrote another $file than the floor" >&2; exit 1; }
+        done
+    done
+    floor_wall=$(median "$scratch/$workload/0/times" 1)
+    for i in "${!settings[@]}"; do
+        awk -v w="$workload" -v l="${labels[$i]}" -v wall="$(median "$scratch/$workload/$i/times" 1)" \
+            -v cpu="$(median "$scratch/$workload/$i/times" 2)" -v peak="$(median "$scratch/$workload/$i/times" 3)" \
+            -v floor="$floor_wall" 'BEGIN {
+            printf "%-16s %-22s %9.3f %9.3f %9.1f %9.2f\n", w, l, wall, cpu, peak / 1024, floor / wall
         }'
     done
 done
-echo "medians of $rounds alternating rounds; files of the three programs byte-identical; runs in $scratch"
+echo "files of every program byte-identical"
+echo
+
+# The scaling table: one point per line, the base with one dimension changed.
+echo "Scaling: one run per point, no log; base 2 parents, 100 loci, 20 haplotypes, samples of 100, 100 replicates"
+printf '%-11s %7s %7s %6s %5s %10s  %-7s %9s %9s %7s %9s %7s\n' dimension value parents loci haps replicates \
+    scheme "1 thr s" "cpu s" "MB" "$cores thr s" "MB"
+point() {  # DIMENSION VALUE PARENTS LOCI HAPLOTYPES REPLICATES
+    local dimension=$1 value=$2 parents=$3 loci=$4 haplotypes=$5 replicates=$6
+    local data=$scratch/scale-$parents-$loci-$haplotypes.data
+    [ -e "$data" ] || "$generator" shape "$parents" "$loci" "$haplotypes" 100 > "$data"
+    for resample in copies loci; do
+        local line=""
+        for threads in 1 "$cores"; do
+            local folder=$scratch/scale/$dimension-$value-$resample-$threads
+            rm -f "$folder/times"
+            run_once "$folder" "$data" "$replicates" "$threads" "$resample" none
+            if [ "$threads" = 1 ]; then
+                line+=$(awk '{ printf " %9.3f %9.3f %7.1f", $1, $2, $3 / 1024 }' "$folder/times")
+            else
+                line+=$(awk '{ printf " %9.3f %7.1f", $1, $3 / 1024 }' "$folder/times")
+            fi
+        done
+        printf '%-11s %7s %7s %6s %5s %10s  %-7s%s\n' "$dimension" "$value" "$parents" "$loci" "$haplotypes" \
+            "$replicates" "$resample" "$line"
+    done
+}
+for loci in 100 1000 10000; do point loci "$loci" 2 "$loci" 20 100; done
+point loci 100000 2 100000 20 10
+for haplotypes in 10 100; do point haplotypes "$haplotypes" 2 100 "$haplotypes" 100; done
+point haplotypes 1000 2 20 1000 100
+for parents in 5 10; do point parents "$parents" "$parents" 100 20 100; done
+for replicates in 1000 10000; do point replicates "$replicates" 2 100 20 "$replicates"; done
+echo "runs in $scratch"

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "console_input.h"
+#include "log_blocks.h"
 #include "log_writer.h"
 #include "number_format.h"
 #include "estimate_core.h"
@@ -83,6 +84,10 @@ public:
     // when the replicate storage is made, and every replicate's times are built
     // from them.
     int check_locus_bootstrap_possible();
+    // The draws of one replicate alone, into the caller's storage (counts
+    // shaped like _freq_hap_boot; the loci in the order drawn).
+    void draw_copies(int*** counts);
+    void draw_loci(std::vector<int>& drawn) const;
     void allocate_space_for_locus_bootstrap(int nb_boot);
     void bootstrap_loci();
     int compute_coal_times_of_drawn_loci();
@@ -96,16 +101,37 @@ public:
     int de_allocate_space_for_bootstrap(int nb_boot);
     int de_allocate_space();
 
-    // From now on the log lines of each bootstrap replicate are written by a
-    // thread of their own while the next replicate is computed (not when the
-    // plain arithmetic is forced). finish_log_lines() writes what is left and
-    // ends that thread; until then nothing but the engine may use log_file.
+    // How much the log holds; set before the data file is read. The estimate
+    // of the observed data is logged in full either way.
+    void set_log_detail(LogDetail detail) { _log_detail = detail; }
+    LogDetail log_detail() const { return _log_detail; }
+
+    // From now on the log lines of the bootstrap replicates are gathered in
+    // blocks that a thread of their own writes while the engine computes (not
+    // when the plain arithmetic is forced, which writes line by line); with a
+    // log in summary or none, the replicates' blocks are not written at all.
+    // end_replicate_log() ends a replicate: everything it logged is in the file
+    // when it returns. finish_log_lines() writes what is left and ends that
+    // thread; until then nothing but the engine may use log_file.
     // compute_mean_sd_bootstrap and the release of the bootstrap storage finish
     // too.
     void write_log_in_background();
+    void end_replicate_log();
     void finish_log_lines();
+    // The one line a log in summary holds for a replicate (nothing otherwise);
+    // the first one is preceded by the block's heading.
+    void log_replicate_summary(int replicate, const float* estimates);
+    // The log blocks of a replicate estimated on another thread, written at
+    // once (by the run's own thread, which commits the replicates in order).
+    void log_replicate_blocks(const std::string& text);
     // False once a write of the log has failed (of the lines written so far).
     bool log_written() const;
+
+    // How many threads may estimate replicates at once within the machine's
+    // memory, as found by the bootstrap's storage check (at least 1).
+    int replicate_threads_allowed() const { return _replicate_threads_allowed; }
+    // The threads the storage check is to make room for, set before it.
+    void set_replicate_threads(int threads) { _replicate_threads_wanted = threads; }
 
     // Checks beyond the estimator's own arithmetic. Each returns 1 when the data
     // allow the step and 0 otherwise, with the reason in error_message().
@@ -124,6 +150,11 @@ public:
     std::string output_path(const char* file_name) const;
 
 private:
+    // A replicate estimated on a thread of its own reads the data, the distance
+    // profiles, the draw tables and the loci's pair sums.
+    friend class ReplicateOnThread;
+    friend long double replicate_thread_bytes(const Coef_Admixture&, bool, bool, int);
+
     // How the draws of one sample find their haplotype, built once per bootstrap
     // from the observed counts: the running totals of the counts, for bisection,
     // and for samples of up to 4096 copies the haplotype every random number
@@ -139,7 +170,7 @@ private:
     bool open_log();
     int read_whole_data_file(const std::string& name, std::string& contents);
     int refuse_bootstrap(const std::string& problem);
-    int refuse_bootstrap_beyond_memory(long double needed_bytes);
+    int refuse_bootstrap_beyond_memory(long double needed_bytes, bool resample_loci);
     void allocate_replicate_estimates(int nb_boot);
     void write_data_echo();
     void write_count_rows(std::ostream& out, int** counts, int locus);
@@ -149,7 +180,6 @@ private:
     void write_coal_times_log();
     void profile_distances(bool again);
     void locus_pair_sums(int*** freq_hap, int locus);
-    void hand_over_replicate_lines();
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
     int haplotype_reached(const SampleDraws& draws, std::int64_t random_number) const;
@@ -158,12 +188,18 @@ private:
     std::unique_ptr<Dialogue> _own_dialogue;
     Dialogue* _dialogue;
     OutputFolder* _outputs = nullptr;
-    // Where the log lines of the engine's blocks go: log_file, or the lines of
-    // the replicate in hand while a background writer writes the earlier ones.
+    // Where the log lines of the engine's blocks go: log_file, the blocks a
+    // background writer writes, or nowhere (replicates of a lighter log).
     std::ostream& log() { return *_log; }
     std::ostream* _log = &log_file;
-    std::ostringstream _replicate_lines;
-    std::unique_ptr<BackgroundLineWriter> _log_writer;
+    LogDetail _log_detail = LogDetail::full;
+    int _replicate_threads_wanted = 1;
+    int _replicate_threads_allowed = 1;
+    bool _replicate_blocks_logged = true;
+    std::unique_ptr<BlockLogWriter> _log_writer;
+    std::unique_ptr<LogBlocks> _log_blocks;
+    std::unique_ptr<std::ostream> _replicate_log;
+    std::ostream _no_log{nullptr};
 
     std::string _error_message;
     std::string _data_file_name;

@@ -18,10 +18,12 @@
 
 #include "console_dialogue.h"
 #include "data_file_tokens.h"
+#include "log_blocks.h"
 #include "number_format.h"
 #include "output_folder.h"
 #include "quoted_text.h"
 #include "random_numbers.h"
+#include "replicate_estimator.h"
 #include "whole_number.h"
 
 
@@ -405,6 +407,12 @@ bool Coef_Admixture::open_log()
 {
     if (log_file.is_open())
         return true;
+    if (_log_detail == LogDetail::none) {
+        // Every line goes nowhere; the folder's claim removes the empty log it
+        // created, and an earlier run's log is left as it was.
+        log_file.open("/dev/null", std::ios::out);
+        return log_file.is_open();
+    }
     log_file.open(output_path(OutputFolder::log_name), std::ios::out | std::ios::trunc);
     if (_outputs && log_file.is_open())
         _outputs->log_taken();
@@ -903,26 +911,8 @@ int Coef_Admixture::finish_coal_times(int loci)
 
 void Coef_Admixture::write_coal_times_log()
 {
-    std::ostream& out = log();
-    const int n = _nb_parent_pops;
-    const int populations = n + 1;
-    out << "-----" << std::endl;
-    _line << "Time to admix event: ";
-    _line.real(_time_to_admix_event).end(out);
-    for (int k = 0; k < n; ++k) {
-        _line << "Hybrid-parental " << k << ": Tot_diff:";
-        _line.real(_tot_diff[k + 1]) << " Count_diff:";
-        _line.real(_count_diff[k + 1]) << " Times:";
-        _line.real(_hybrid_parental_coal_times[k]).end(out);
-    }
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j <= i; ++j) {
-            const std::size_t cell = static_cast<std::size_t>(i + 1) * populations + (j + 1);
-            _line << "Parentals " << j << "," << i << ": Tot_diff:";
-            _line.real(_tot_diff[cell]) << " Count_diff:";
-            _line.real(_count_diff[cell]) << " Times:";
-            _line.real(_parental_coal_times[i][j]).end(out);
-        }
+    log_blocks::coalescence_times(log(), _line, _nb_parent_pops, _time_to_admix_event, _tot_diff.data(),
+                                  _count_diff.data(), _hybrid_parental_coal_times, _parental_coal_times);
 }
 
 void Coef_Admixture::add_time_to_admix_event()
@@ -941,23 +931,10 @@ void Coef_Admixture::add_time_to_admix_event()
 void Coef_Admixture::compute_coefficients_of_linear_equations()
 {
     const int n = _nb_parent_pops;
-    const int r = n - 1;
     float** M = _right_hand_side_matrix;
     float* v = _left_hand_side_vector;
     estimate_core::form_equations(n, _parental_coal_times, _hybrid_parental_coal_times, M, v);
-
-    std::ostream& out = log();
-    out << "-----" << std::endl;
-    out << "Linear equations of admixture coefficients !" << std::endl;
-    for (int j = 0; j < r; ++j) {
-        for (int k = 0; k < r; ++k) {
-            _line.real(M[j][k]) << "mu" << k + 1;
-            if (k != r - 1)
-                _line << '+';
-        }
-        _line << '=';
-        _line.real(v[j]).end(out);
-    }
+    log_blocks::linear_equations(log(), _line, n, M, v);
 }
 
 // Gaussian elimination without pivoting, then back substitution. A pivot that is
@@ -1084,7 +1061,7 @@ int Coef_Admixture::check_bootstrap_possible()
     }
     const long double needed =
         bootstrap_storage_bytes(_nb_parent_pops, _nb_loci, haplotypes, _nb_bootstrap, tabled_copies);
-    return refuse_bootstrap_beyond_memory(needed);
+    return refuse_bootstrap_beyond_memory(needed, false);
 }
 
 // Loci drawn whole keep their observed counts, which the estimate has already
@@ -1095,17 +1072,38 @@ int Coef_Admixture::check_locus_bootstrap_possible()
     const long double cells = (_nb_parent_pops + 1.0L) * (_nb_parent_pops + 1.0L);
     const long double needed = replicate_estimates_bytes(_nb_parent_pops, _nb_bootstrap) +
                                static_cast<long double>(_nb_loci) * (24 * cells + 4);
-    return refuse_bootstrap_beyond_memory(needed);
+    return refuse_bootstrap_beyond_memory(needed, true);
 }
 
-// The replicates' storage comes on top of the data's, which stays allocated.
-int Coef_Admixture::refuse_bootstrap_beyond_memory(long double needed_bytes)
+// The replicates' storage comes on top of the data's, which stays allocated,
+// with the log's blocks waiting to be written; then as many of the threads
+// asked for as the memory left holds, each with its working tables and the
+// log texts of the replicates it may have waiting.
+int Coef_Admixture::refuse_bootstrap_beyond_memory(long double needed_bytes, bool resample_loci)
 {
     const std::uint64_t memory = physical_memory_bytes();
-    if (memory > 0 && needed_bytes + _main_storage_bytes > static_cast<long double>(memory))
+    int most_haplotypes = 0;
+    for (int l = 0; l < _nb_loci; ++l)
+        most_haplotypes = std::max(most_haplotypes, _num_alleles_loci[l]);
+    needed_bytes += (BlockLogWriter::queued_blocks + 2) *
+                    static_cast<long double>(LogBlocks::block_bytes + LogBlocks::longest_line_bytes(most_haplotypes));
+    const long double available = memory > 0 ? static_cast<long double>(memory) - _main_storage_bytes : 0;
+    if (memory > 0 && needed_bytes > available)
         return refuse_bootstrap(counted(_nb_bootstrap, "replicate", "replicates") + " need " +
                                 megabytes_text(needed_bytes) + " of storage, more than this machine's memory (" +
                                 megabytes_text(memory) + ")");
+    const bool log_blocks = _log_detail == LogDetail::full;
+    const long double per_thread = replicate_thread_bytes(*this, resample_loci, log_blocks, outcomes_per_thread);
+    _replicate_threads_allowed = std::max(1, _replicate_threads_wanted);
+    while (_replicate_threads_allowed > 1 && memory > 0 &&
+           needed_bytes + _replicate_threads_allowed * per_thread > available)
+        --_replicate_threads_allowed;
+    if (_replicate_threads_allowed < _replicate_threads_wanted)
+        _dialogue->warnings() << "Warning: the bootstrap runs on " << _replicate_threads_allowed
+                              << (_replicate_threads_allowed == 1 ? " thread" : " threads") << " instead of "
+                              << _replicate_threads_wanted << ": each needs "
+                              << megabytes_text(per_thread) << " of storage, and this machine's memory ("
+                              << megabytes_text(memory) << ") holds no more" << std::endl;
     return 1;
 }
 
@@ -1331,34 +1329,66 @@ int Coef_Admixture::draw_haplotype(int locus, int population, int sample_size)
 
 void Coef_Admixture::write_log_in_background()
 {
-    if (plain_arithmetic_forced() || _log_writer)
+    if (_log_writer || !_replicate_blocks_logged)
+        return;
+    if (_log_detail != LogDetail::full) {
+        _replicate_blocks_logged = false;
+        _log = &_no_log;
+        return;
+    }
+    if (plain_arithmetic_forced())
         return;
     try {
-        _log_writer = std::make_unique<BackgroundLineWriter>(log_file);
+        _log_writer = std::make_unique<BlockLogWriter>(log_file);
+        _log_blocks = std::make_unique<LogBlocks>(*_log_writer);
+        _replicate_log = std::make_unique<std::ostream>(_log_blocks.get());
     } catch (const std::exception&) {
+        _replicate_log.reset();
+        _log_blocks.reset();
+        _log_writer.reset();
         return;  // no thread to be had: the engine writes every line itself
     }
-    _log = &_replicate_lines;
+    _log = _replicate_log.get();
 }
 
-// The previous replicate's lines are finished: they are written while the next
-// one is computed.
-void Coef_Admixture::hand_over_replicate_lines()
+void Coef_Admixture::end_replicate_log()
 {
-    if (!_log_writer)
-        return;
-    _log_writer->hand_over(_replicate_lines.str());
-    _replicate_lines.str(std::string());
+    if (_log_blocks)
+        _log_blocks->end_replicate();
 }
 
 void Coef_Admixture::finish_log_lines()
 {
     if (!_log_writer)
         return;
-    hand_over_replicate_lines();
+    _log_blocks->end_replicate();
     _log_writer->finish();
+    _replicate_log.reset();
+    _log_blocks.reset();
     _log_writer.reset();
     _log = &log_file;
+}
+
+void Coef_Admixture::log_replicate_summary(int replicate, const float* estimates)
+{
+    if (_log_detail != LogDetail::summary)
+        return;
+    if (replicate == 1) {
+        log_file << "-----" << std::endl;
+        log_file << "Bootstrap replicates:" << std::endl;
+    }
+    _line << "Replicate " << replicate << ":";
+    for (int p = 0; p < _nb_parent_pops; ++p) {
+        _line << (p == 0 ? " mY" : ", mY") << p + 1 << " = ";
+        _line.real(estimates[p]);
+    }
+    _line.end(log_file);
+}
+
+void Coef_Admixture::log_replicate_blocks(const std::string& text)
+{
+    log_file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    log_file.flush();
 }
 
 bool Coef_Admixture::log_written() const
@@ -1371,24 +1401,34 @@ bool Coef_Admixture::log_written() const
 // (loci numbered from 0, as in the log's other blocks).
 void Coef_Admixture::bootstrap_loci()
 {
-    hand_over_replicate_lines();
-    _drawn_loci.resize(_nb_loci);
-    for (int& locus : _drawn_loci)
+    draw_loci(_drawn_loci);
+    if (_replicate_blocks_logged)
+        log_blocks::bootstrapped_loci(log(), _line, _drawn_loci);
+}
+
+void Coef_Admixture::draw_loci(std::vector<int>& drawn) const
+{
+    drawn.resize(_nb_loci);
+    for (int& locus : drawn)
         locus = static_cast<int>(even_random_below(_nb_loci));
-    std::ostream& out = log();
-    out << "-----" << std::endl;
-    out << "Bootstrapped loci:" << std::endl;
-    for (const int locus : _drawn_loci)
-        _line << locus << ' ';
-    _line.end(out);
 }
 
 int Coef_Admixture::bootstrap_pops()
 {
-    hand_over_replicate_lines();
+    draw_copies(_freq_hap_boot);
+    if (_replicate_blocks_logged)
+        log_blocks::bootstrapped_frequencies(log(), _line, _nb_loci, _nb_parent_pops + 1, _num_alleles_loci,
+                                             _freq_hap_boot);
+    return 1;
+}
+
+// One replicate's counts: every sample drawn anew from its observed counts, in
+// the order of the loci and, within a locus, of the populations.
+void Coef_Admixture::draw_copies(int*** counts)
+{
     for (int i = 0; i < _nb_loci; ++i)
         for (int j = 0; j <= _nb_parent_pops; ++j)
-            std::fill(_freq_hap_boot[i][j], _freq_hap_boot[i][j] + _num_alleles_loci[i], 0);
+            std::fill(counts[i][j], counts[i][j] + _num_alleles_loci[i], 0);
     for (int i = 0; i < _nb_loci; ++i) {
         for (int j = 0; j <= _nb_parent_pops; ++j) {
             const int n = _sample_sizes[i][j];
@@ -1396,21 +1436,13 @@ int Coef_Admixture::bootstrap_pops()
                 continue;  // no haplotype to draw; the sample sizes check refuses this first
             const SampleDraws& draws = _sample_draws[static_cast<std::size_t>(i) * (_nb_parent_pops + 1) + j];
             if (draws.table_holds_present_haplotypes && !plain_arithmetic_forced()) {
-                draw_tabled_sample(draws.haplotype_of_number, n, _freq_hap_boot[i][j]);
+                draw_tabled_sample(draws.haplotype_of_number, n, counts[i][j]);
                 continue;
             }
             for (int draw = 0; draw < n; ++draw)
-                ++_freq_hap_boot[i][j][draw_haplotype(i, j, n)];
+                ++counts[i][j][draw_haplotype(i, j, n)];
         }
     }
-    std::ostream& out = log();
-    out << "-----" << std::endl;
-    out << "Bootstrapped frequencies:" << std::endl;
-    for (int i = 0; i < _nb_loci; ++i) {
-        (_line << "Locus " << i << ":").end(out);
-        write_count_rows(out, _freq_hap_boot[i], i);
-    }
-    return 1;
 }
 
 void Coef_Admixture::compute_mean_sd_bootstrap()

@@ -2,25 +2,32 @@
 
 #include <utility>
 
-BackgroundLineWriter::BackgroundLineWriter(std::ostream& out) : _out(out), _thread(&BackgroundLineWriter::run, this) {}
+BlockLogWriter::BlockLogWriter(std::ostream& out) : _out(out), _thread(&BlockLogWriter::run, this) {}
 
-BackgroundLineWriter::~BackgroundLineWriter()
+BlockLogWriter::~BlockLogWriter()
 {
     finish();
 }
 
-void BackgroundLineWriter::hand_over(std::string lines)
+void BlockLogWriter::hand_over(std::string block)
 {
-    if (lines.empty())
+    if (block.empty())
         return;
     {
-        const std::lock_guard<std::mutex> lock(_mutex);
-        _pending.push_back(std::move(lines));
+        std::unique_lock<std::mutex> lock(_mutex);
+        _work_or_room.wait(lock, [this] { return _pending.size() < queued_blocks; });
+        _pending.push_back(std::move(block));
     }
-    _wake.notify_one();
+    _work_or_room.notify_all();
 }
 
-void BackgroundLineWriter::finish()
+void BlockLogWriter::wait_until_written()
+{
+    std::unique_lock<std::mutex> lock(_mutex);
+    _work_or_room.wait(lock, [this] { return _pending.empty() && !_writing; });
+}
+
+void BlockLogWriter::finish()
 {
     if (!_thread.joinable())
         return;
@@ -28,31 +35,79 @@ void BackgroundLineWriter::finish()
         const std::lock_guard<std::mutex> lock(_mutex);
         _finishing = true;
     }
-    _wake.notify_one();
+    _work_or_room.notify_all();
     _thread.join();
 }
 
-void BackgroundLineWriter::run()
+void BlockLogWriter::run()
 {
     for (;;) {
-        std::string lines;
+        std::string block;
         {
             std::unique_lock<std::mutex> lock(_mutex);
-            _wake.wait(lock, [this] { return !_pending.empty() || _finishing; });
+            _work_or_room.wait(lock, [this] { return !_pending.empty() || _finishing; });
             if (_pending.empty())
                 return;  // finishing, and everything is written
-            lines = std::move(_pending.front());
+            block = std::move(_pending.front());
             _pending.pop_front();
+            _writing = true;
         }
-        std::size_t start = 0;
-        while (start < lines.size()) {
-            std::size_t end = lines.find('\n', start);
-            end = end == std::string::npos ? lines.size() : end + 1;
-            _out.write(lines.data() + start, static_cast<std::streamsize>(end - start));
-            _out.flush();
-            start = end;
-        }
+        _work_or_room.notify_all();  // room in the queue
+        _out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        _out.flush();
         if (!_out)
             _failed = true;
+        {
+            const std::lock_guard<std::mutex> lock(_mutex);
+            _writing = false;
+        }
+        _work_or_room.notify_all();  // perhaps everything is written
     }
+}
+
+LogBlocks::LogBlocks(BlockLogWriter& writer) : _writer(writer)
+{
+    _gathered.reserve(block_bytes);
+}
+
+void LogBlocks::end_replicate()
+{
+    hand_over();
+    _writer.wait_until_written();
+}
+
+std::size_t LogBlocks::longest_line_bytes(int most_haplotypes)
+{
+    // "Population p: " and each count with its blank, at most 11 characters.
+    return 32 + 12 * static_cast<std::size_t>(most_haplotypes > 0 ? most_haplotypes : 0);
+}
+
+std::streamsize LogBlocks::xsputn(const char* text, std::streamsize count)
+{
+    _gathered.append(text, static_cast<std::size_t>(count));
+    return count;
+}
+
+LogBlocks::int_type LogBlocks::overflow(int_type ch)
+{
+    if (!traits_type::eq_int_type(ch, traits_type::eof()))
+        _gathered.push_back(traits_type::to_char_type(ch));
+    return traits_type::not_eof(ch);
+}
+
+int LogBlocks::sync()
+{
+    if (_gathered.size() >= block_bytes)
+        hand_over();
+    return 0;
+}
+
+void LogBlocks::hand_over()
+{
+    if (_gathered.empty())
+        return;
+    std::string block;
+    block.reserve(block_bytes);
+    block.swap(_gathered);
+    _writer.hand_over(std::move(block));
 }

@@ -3,27 +3,39 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <mutex>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <thread>
 
-// Writes finished log lines to a stream on a thread of its own while the
-// engine computes the next bootstrap replicate. The lines go out in the order
-// they were handed over, each in one write followed by a flush, exactly as the
-// engine would write them itself, so the file comes out byte for byte the same.
-// Nothing else may use the stream until finish() has returned.
-class BackgroundLineWriter {
-public:
-    explicit BackgroundLineWriter(std::ostream& out);
-    ~BackgroundLineWriter();
-    BackgroundLineWriter(const BackgroundLineWriter&) = delete;
-    BackgroundLineWriter& operator=(const BackgroundLineWriter&) = delete;
+// How much the log of a run holds: everything (the default), the data and
+// the estimate with one line per bootstrap replicate, or nothing at all.
+enum class LogDetail { full, summary, none };
 
-    // Whole lines, each ending with a line end.
-    void hand_over(std::string lines);
-    // Returns once every line handed over is written; the thread has ended.
+// Writes blocks of finished log lines to a stream on a thread of its own while
+// the engine computes. Each block goes out in one write followed by a flush, in
+// the order handed over, so the file comes out byte for byte as if the engine
+// had written every line itself. At most `queued_blocks` blocks wait at a time:
+// handing over one more waits until the oldest is written, so the memory held
+// stays the same however long the run. Nothing else may use the stream until
+// finish() has returned.
+class BlockLogWriter {
+public:
+    static constexpr std::size_t queued_blocks = 4;
+
+    explicit BlockLogWriter(std::ostream& out);
+    ~BlockLogWriter();
+    BlockLogWriter(const BlockLogWriter&) = delete;
+    BlockLogWriter& operator=(const BlockLogWriter&) = delete;
+
+    // Whole lines, each ending with a line end; waits while the queue is full.
+    void hand_over(std::string block);
+    // Returns once every block handed over is written and flushed.
+    void wait_until_written();
+    // Writes what is left; the thread has ended when it returns.
     void finish();
     // True once a write of the stream has failed.
     bool failed() const { return _failed.load(); }
@@ -33,11 +45,43 @@ private:
 
     std::ostream& _out;
     std::mutex _mutex;
-    std::condition_variable _wake;
+    std::condition_variable _work_or_room;  // the writer waits for work, the engine for room
     std::deque<std::string> _pending;
+    bool _writing = false;                   // a block taken from the queue is being written
     bool _finishing = false;
     std::atomic<bool> _failed{false};
     std::thread _thread;
+};
+
+// The stream buffer behind the log while bootstrap replicates run: the lines are
+// gathered in memory and handed to the writer in blocks of at least block_bytes,
+// always at a line end, and whatever is gathered at the end of each replicate.
+class LogBlocks : public std::streambuf {
+public:
+    static constexpr std::size_t block_bytes = 64 * 1024;
+
+    explicit LogBlocks(BlockLogWriter& writer);
+
+    // Hands over the lines gathered so far and waits until they are in the
+    // file, so that the file holds every finished replicate.
+    void end_replicate();
+
+    // The bytes a block may hold beyond block_bytes: one line of the longest
+    // kind (a count line of a locus of `most_haplotypes` haplotypes).
+    static std::size_t longest_line_bytes(int most_haplotypes);
+
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override;
+    int_type overflow(int_type ch) override;
+    // Called at each line end (the engine flushes every line): a block that has
+    // grown large enough is handed over there.
+    int sync() override;
+
+private:
+    void hand_over();
+
+    BlockLogWriter& _writer;
+    std::string _gathered;
 };
 
 #endif

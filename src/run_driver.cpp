@@ -1,5 +1,6 @@
 #include "run_driver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -13,6 +14,9 @@
 #include "interruption.h"
 #include "number_format.h"
 #include "output_folder.h"
+#include "pair_sums.h"
+#include "replicate_estimator.h"
+#include "replicate_threads.h"
 
 namespace {
 
@@ -56,6 +60,7 @@ public:
     {
         for (const std::string& name : settings.guarded_files)
             _folder.guard(name);
+        c.set_log_detail(settings.log_detail);
         if (settings.when_folder_taken)
             _folder.when_taken(settings.when_folder_taken);
     }
@@ -169,10 +174,8 @@ private:
     // `times_usable` is what forming them returned.
     int estimate_from_times(int times_usable, float* target, bool in_bootstrap)
     {
-        const std::string during = in_bootstrap ? " during bootstrap" : "";
         if (!times_usable)
-            return error_stop(error_line("2 parental populations with mean coal.times = 0" + during) +
-                              cannot_estimate);
+            return mean_times_zero_stop(in_bootstrap);
         c.add_time_to_admix_event();
         c.compute_coefficients_of_linear_equations();
         // Distances so large that a sum leaves the single-precision range make
@@ -180,16 +183,29 @@ private:
         // before the elimination would fail on it.
         if (!times_and_equations_finite())
             return not_finite_stop(in_bootstrap);
-        if (!c.gaussian_elimination(target)) {
-            if (!c.refusal_message().empty()) {
-                _outcome.estimate_refusal = c.refusal_message();
-                _dialogue.warnings() << c.refusal_message() << std::flush;
-            }
-            return error_stop(error_line("Gaussian Elimination"));
-        }
+        if (!c.gaussian_elimination(target))
+            return gaussian_stop(c.refusal_message());
         if (!all_finite(target, c._nb_parent_pops))
             return not_finite_stop(in_bootstrap);
         return 1;
+    }
+
+    int mean_times_zero_stop(bool in_bootstrap)
+    {
+        return error_stop(error_line(std::string("2 parental populations with mean coal.times = 0") +
+                                     (in_bootstrap ? " during bootstrap" : "")) +
+                          cannot_estimate);
+    }
+
+    // The Gaussian stop; an estimate refused because its digits are noise
+    // says why on standard error first (and in the run record).
+    int gaussian_stop(const std::string& refusal)
+    {
+        if (!refusal.empty()) {
+            _outcome.estimate_refusal = refusal;
+            _dialogue.warnings() << refusal << std::flush;
+        }
+        return error_stop(error_line("Gaussian Elimination"));
     }
 
     int not_finite_stop(bool in_bootstrap)
@@ -229,6 +245,7 @@ private:
                                  << " (--resample auto: " << c._nb_loci << (c._nb_loci == 1 ? " locus, " : " loci, ")
                                  << (locus_bootstrap() ? "" : "fewer than ") << loci_enough_for_locus_bootstrap
                                  << (locus_bootstrap() ? " or more)" : ")") << std::endl;
+        c.set_replicate_threads(replicate_threads_wanted());
         if (!(locus_bootstrap() ? c.check_locus_bootstrap_possible() : c.check_bootstrap_possible())) {
             c.log_file << "-----" << std::endl << c.error_message() << std::flush;
             _dialogue.messages() << c.error_message() << std::flush;
@@ -273,6 +290,9 @@ private:
 
     int run_replicates()
     {
+        const int threads = replicate_threads();
+        if (threads > 1)
+            return run_replicates_on_threads(threads);
         const int N = c._nb_bootstrap;
         c.write_log_in_background();
         for (int i = 1; i <= N; ++i) {
@@ -282,18 +302,108 @@ private:
             float* row = c._admixture_coef_boot[i - 1];
             if (!estimate_replicate(row))
                 return 0;
-            _bootstrap_file << i << "\t";
-            for (int j = 0; j < c._nb_parent_pops; ++j)
-                _bootstrap_file << "mY" << j + 1 << "\t" << format_real(row[j]) << "\t";
-            _bootstrap_file << std::endl;
-            // A full disk is found at the replicate it happens in, not hours
-            // later after the last one.
-            if (!_bootstrap_file)
-                return error_stop(bootstrap_not_written());
-            if (!c.log_written())
-                return error_stop(log_not_written());
+            write_bootstrap_line(i, row);
+            c.end_replicate_log();
+            c.log_replicate_summary(i, row);
+            if (!replicate_written())
+                return 0;
         }
         _dialogue.replicates_done(N);
+        return 1;
+    }
+
+    // The replicates estimated side by side, each committed here in order as
+    // the loop above writes it. A replicate that stops the run is made the
+    // error stop only once every thread has ended, since the stop releases
+    // the storage the threads read.
+    int run_replicates_on_threads(int threads)
+    {
+        const int N = c._nb_bootstrap;
+        const bool log_blocks = c.log_detail() == LogDetail::full;
+        ReplicateOutcome stop;
+        bool stopped = false;
+        bool interrupt_noted = false;
+        const auto commit = [&](int replicate, ReplicateOutcome& outcome) {
+            if (interrupting_signal() != 0) {
+                interrupt_noted = stopped = true;
+                return false;
+            }
+            _dialogue.replicate_starting(replicate, N);
+            if (log_blocks)
+                c.log_replicate_blocks(outcome.log_text);
+            if (outcome.ending != ReplicateOutcome::Ending::estimated) {
+                std::swap(stop, outcome);
+                stopped = true;
+                return false;
+            }
+            float* row = c._admixture_coef_boot[replicate - 1];
+            std::copy(outcome.estimates.begin(), outcome.estimates.end(), row);
+            write_bootstrap_line(replicate, row);
+            c.log_replicate_summary(replicate, row);
+            stopped = !_bootstrap_file || !c.log_written();
+            return !stopped;
+        };
+        estimate_replicates_in_parallel(
+            N, threads, [&] { return make_replicate_estimator(c, locus_bootstrap(), log_blocks); }, commit);
+        if (interrupt_noted && interrupted())
+            return 0;
+        if (stopped)
+            return stop.ending == ReplicateOutcome::Ending::estimated ? replicate_written()
+                                                                      : replicate_stop(stop);
+        _dialogue.replicates_done(N);
+        return 1;
+    }
+
+    // The threads for the replicates: as asked (or the default), no more than
+    // the replicates, one when the plain arithmetic is forced (the
+    // straightforward implementation runs on one thread), and no more than the
+    // storage estimate allowed.
+    int replicate_threads() const { return std::min(replicate_threads_wanted(), c.replicate_threads_allowed()); }
+
+    int replicate_threads_wanted() const
+    {
+        if (plain_arithmetic_forced())
+            return 1;
+        const int asked = _settings.threads > 0 ? _settings.threads : default_thread_count();
+        return std::max(1, std::min(asked, c._nb_bootstrap));
+    }
+
+    void write_bootstrap_line(int replicate, const float* row)
+    {
+        _bootstrap_file << replicate << "\t";
+        for (int j = 0; j < c._nb_parent_pops; ++j)
+            _bootstrap_file << "mY" << j + 1 << "\t" << format_real(row[j]) << "\t";
+        _bootstrap_file << std::endl;
+    }
+
+    // A full disk is found at the replicate it happens in, not hours later
+    // after the last one.
+    int replicate_written()
+    {
+        if (!_bootstrap_file)
+            return error_stop(bootstrap_not_written());
+        if (!c.log_written())
+            return error_stop(log_not_written());
+        return 1;
+    }
+
+    // The stop a replicate estimated on a thread ended with, made as the
+    // estimate on the run's own thread makes it.
+    int replicate_stop(const ReplicateOutcome& outcome)
+    {
+        switch (outcome.ending) {
+        case ReplicateOutcome::Ending::mean_times_zero:
+            return mean_times_zero_stop(true);
+        case ReplicateOutcome::Ending::not_finite:
+            return not_finite_stop(true);
+        case ReplicateOutcome::Ending::gaussian:
+        case ReplicateOutcome::Ending::refused:
+            // As the record's elimination says it, before the stop.
+            _dialogue.messages() << "error: Gaussian Elimination, no pivoting\n";
+            return gaussian_stop(outcome.refusal);
+        case ReplicateOutcome::Ending::estimated:
+            break;
+        }
         return 1;
     }
 
@@ -317,7 +427,7 @@ private:
     void stop_for_lack_of_memory()
     {
         _memory_reserve.reset();
-        std::vector<std::vector<float>>().swap(_outcome.replicate_estimates);
+        std::vector<float>().swap(_outcome.replicate_estimates);
         try {
             release_storage();
             _outcome.status = error_stop(_out_of_memory_message);
@@ -346,8 +456,10 @@ private:
         if (c._nb_bootstrap <= 0)
             return;
         _outcome.replicates = c._nb_bootstrap;
+        _outcome.replicate_estimates.reserve(static_cast<std::size_t>(c._nb_bootstrap) * P);
         for (int b = 0; b < c._nb_bootstrap; ++b)
-            _outcome.replicate_estimates.emplace_back(c._admixture_coef_boot[b], c._admixture_coef_boot[b] + P);
+            _outcome.replicate_estimates.insert(_outcome.replicate_estimates.end(), c._admixture_coef_boot[b],
+                                                c._admixture_coef_boot[b] + P);
         _outcome.bootstrap_means.assign(c._admix_coef_mean_boot, c._admix_coef_mean_boot + P);
         _outcome.bootstrap_sds.assign(c._admix_coef_sd_boot, c._admix_coef_sd_boot + P);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dialogue.h"
+#include "log_writer.h"
 
 struct RunOutcome;
 class OutputFolder;
@@ -26,6 +27,10 @@ constexpr int loci_enough_for_locus_bootstrap = 20;
 struct RunSettings {
     std::string output_folder;               // "" for the current folder
     Resampling resampling = Resampling::copies;
+    LogDetail log_detail = LogDetail::full;
+    // Threads that estimate bootstrap replicates; 0: the default (see
+    // default_thread_count), 1: one after the other on the run's own thread.
+    int threads = 0;
     std::vector<std::string> guarded_files;  // further files the caller writes there
     // Values that replace the data file's time since admixture and mutation rate.
     std::optional<float> time_since_admixture;
@@ -48,7 +53,9 @@ struct RunOutcome {
     std::string error_message;       // the message lines of an error stop
     std::vector<float> estimates;    // mY1..mYP of a complete run
     int replicates = 0;              // the replicates the report summarises (0: none)
-    std::vector<std::vector<float>> replicate_estimates;  // [replicate][parent]
+    // [replicate * parents + parent], flat: at hundreds of thousands of
+    // replicates a row each would take several times the estimates' memory
+    std::vector<float> replicate_estimates;
     std::vector<float> bootstrap_means;
     std::vector<float> bootstrap_sds;
     std::string bootstrap_refusal;   // why a bootstrap that was asked for was not run

@@ -73,36 +73,37 @@ void draw_estimates(SvgPanel& panel, const std::vector<std::string>& parents, co
 
 }  // namespace
 
-std::string bootstrap_table(const std::vector<std::string>& parents,
-                            const std::vector<std::vector<float>>& replicate_estimates)
+std::string bootstrap_table(const std::vector<std::string>& parents, const std::vector<float>& replicate_estimates)
 {
     std::string table = "replicate";
     for (const std::string& name : parents)
         table += "\t" + name;
     table += "\n";
-    for (std::size_t r = 0; r < replicate_estimates.size(); ++r) {
+    const std::size_t width = parents.size();
+    for (std::size_t r = 0; width > 0 && r < replicate_estimates.size() / width; ++r) {
         table += std::to_string(r + 1);
-        for (const float value : replicate_estimates[r])
-            table += "\t" + format_real(value);
+        for (std::size_t p = 0; p < width; ++p)
+            table += "\t" + format_real(replicate_estimates[r * width + p]);
         table += "\n";
     }
     return table;
 }
 
 std::string bootstrap_plot(const std::vector<std::string>& parents, const std::vector<ParentResult>& results,
-                           const std::vector<std::vector<float>>& replicate_estimates)
+                           const std::vector<float>& replicate_estimates)
 {
-    if (replicate_estimates.empty()) {
+    const std::size_t width = results.size();
+    if (replicate_estimates.empty() || width == 0) {
         SvgFigure figure("Admixture proportions mY");
         draw_estimates(figure.add_panel("estimates"), parents, results);
         return figure.text();
     }
-    SvgFigure figure("Bootstrap of the admixture proportions: " + std::to_string(replicate_estimates.size()) +
+    SvgFigure figure("Bootstrap of the admixture proportions: " + std::to_string(replicate_estimates.size() / width) +
                      " replicates");
     for (std::size_t p = 0; p < results.size(); ++p) {
         std::vector<double> values;
-        for (const std::vector<float>& replicate : replicate_estimates)
-            values.push_back(replicate[p]);
+        for (std::size_t at = p; at < replicate_estimates.size(); at += width)
+            values.push_back(replicate_estimates[at]);
         draw_histogram(figure.add_panel(parents[p] + " (mY" + std::to_string(p + 1) + ")"), values, results[p]);
     }
     return figure.text();

@@ -13,15 +13,16 @@ constexpr const char* bootstrap_table_name = "bootstrap.tsv";
 constexpr const char* bootstrap_plot_name = "bootstrap.svg";
 
 // One header line, "replicate" and the parents' names, then one line per
-// replicate: its number and its mY values.
+// replicate: its number and its mY values (the estimates flat, one row of
+// parents after another).
 std::string bootstrap_table(const std::vector<std::string>& parents,
-                            const std::vector<std::vector<float>>& replicate_estimates);
+                            const std::vector<float>& replicate_estimates);
 
 // After a bootstrap, one panel per parental population: the histogram of its
 // replicate values, the estimate and the 2.5 % and 97.5 % quantiles; without
 // one, a bar chart of the estimates.
 std::string bootstrap_plot(const std::vector<std::string>& parents, const std::vector<ParentResult>& results,
-                           const std::vector<std::vector<float>>& replicate_estimates);
+                           const std::vector<float>& replicate_estimates);
 
 // Writes `text` to `path` through a temporary file renamed into place, so that
 // the file on disk is always whole; false when it could not be written.

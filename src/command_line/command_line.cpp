@@ -24,6 +24,7 @@
 #include "output_folder.h"
 #include "population_names.h"
 #include "quoted_text.h"
+#include "replicate_threads.h"
 #include "run_driver.h"
 #include "run_record.h"
 #include "usage_hints.h"
@@ -50,6 +51,8 @@ struct Options {
     bool plot = false;
     // Said on standard error once the options are all read.
     std::vector<std::string> warnings;
+    int threads = 0;  // 0: the default, the cores available
+    std::string log = "full";
 };
 
 class UsageError : public std::runtime_error {
@@ -73,6 +76,19 @@ int replicates_option(const std::string& text)
     int value = 0;
     if (!whole_number_to_int(whole_option("--bootstrap", text), value) || value < 0)
         throw UsageError("--bootstrap needs a number of replicates from 0 to 2147483647, not " + quoted(text));
+    return value;
+}
+
+// At most this many threads: far more than any machine's cores, little enough
+// that their working sets are never the first thing to exhaust memory.
+constexpr int most_threads = 256;
+
+int threads_option(const std::string& text)
+{
+    int value = 0;
+    if (!whole_number_to_int(whole_option("--threads", text), value) || value < 1 || value > most_threads)
+        throw UsageError("--threads needs a number of threads from 1 to " + std::to_string(most_threads) +
+                         ", not " + quoted(text));
     return value;
 }
 
@@ -276,8 +292,10 @@ std::vector<ParentResult> results_of(const RunOutcome& outcome, const std::vecto
         row.estimate = outcome.estimates[p];
         if (outcome.replicates > 0) {
             std::vector<double> values;
-            for (const auto& replicate : outcome.replicate_estimates)
-                values.push_back(replicate[p]);
+            const std::size_t parents = outcome.estimates.size();
+            values.reserve(outcome.replicate_estimates.size() / parents);
+            for (std::size_t at = p; at < outcome.replicate_estimates.size(); at += parents)
+                values.push_back(outcome.replicate_estimates[at]);
             row.bootstrap_mean = outcome.bootstrap_means[p];
             row.bootstrap_sd = outcome.bootstrap_sds[p];
             row.quantile_2_5 = quantile_type7(values, 0.025);
@@ -319,6 +337,13 @@ std::string resampling_problem(std::string& value)
     if (value == "auto" || value == "loci" || value == "copies")
         return "";
     return "--resample is auto, loci or copies, not " + ::quoted(value);
+}
+
+std::string log_detail_problem(std::string& value)
+{
+    if (value == "full" || value == "summary" || value == "none")
+        return "";
+    return "--log is full, summary or none, not " + ::quoted(value);
 }
 
 // The long names of the options, for suggesting the one a mistyped name meant.
@@ -403,6 +428,17 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
                                                 "folder for the files, created if missing (default: the current "
                                                 "folder)")
                                      ->type_name("DIR");
+    std::string threads_text;
+    CLI::Option* threads = app.add_option("--threads", threads_text,
+                                          "threads that estimate bootstrap replicates (default: the cores "
+                                          "available, " + std::to_string(default_thread_count()) +
+                                              " here); every file is the same whatever the number")
+                               ->type_name("N");
+    app.add_option("--log", options.log,
+                   "what the log holds: full (the default: every intermediate result of every replicate), "
+                   "summary (the data, the estimate and one line per replicate) or none (no log)")
+        ->check(CLI::Validator(log_detail_problem, ""))
+        ->type_name("full|summary|none");
     app.add_flag("-q,--quiet", options.quiet, "no progress on standard error");
     app.set_version_flag("--version", version_line("corvane"), "the program's version and commit");
     app.add_option("DATA_FILE", options.data_file, "the data file")->required()->type_name("");
@@ -431,6 +467,8 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
         options.seed = seed_option(seed_text);
     if (output_folder->count() > 0 && options.output_folder.empty())
         throw UsageError("--output-dir needs the name of a folder, not \"\"");
+    if (threads->count() > 0)
+        options.threads = threads_option(threads_text);
     if (!time_text.empty())
         options.time_since_admixture = non_negative_real_option("--time", time_text);
     if (!rate_text.empty())
@@ -516,8 +554,10 @@ std::optional<PopulationNames> population_names(const Options& options, std::ost
 int replicates_outside_0_1(const RunOutcome& outcome)
 {
     int outside = 0;
-    for (const std::vector<float>& replicate : outcome.replicate_estimates)
-        outside += std::any_of(replicate.begin(), replicate.end(), [](float v) { return !(v >= 0.0f && v <= 1.0f); });
+    const std::size_t width = outcome.estimates.size();
+    for (std::size_t at = 0; width > 0 && at < outcome.replicate_estimates.size(); at += width)
+        outside += std::any_of(&outcome.replicate_estimates[at], &outcome.replicate_estimates[at] + width,
+                               [](float v) { return !(v >= 0.0f && v <= 1.0f); });
     return outside;
 }
 
@@ -622,6 +662,10 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
     settings.mutation_rate = options.mutation_rate;
     settings.guarded_files = {record_name, bootstrap_table_name, bootstrap_plot_name};
     settings.after_claim = [&](const OutputFolder& folder) { remove_earlier_outputs(folder, options.data_file); };
+    settings.threads = options.threads;
+    settings.log_detail = options.log == "none"      ? LogDetail::none
+                          : options.log == "summary" ? LogDetail::summary
+                                                     : LogDetail::full;
     // From the moment the run takes its folder the record says it is running,
     // so that a record left by an earlier run never stands beside this run's
     // files, even when this run is killed.

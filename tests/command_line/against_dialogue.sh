@@ -148,7 +148,8 @@ xmllint --noout bars/bootstrap.svg && grep -q '>parent2</text>' bars/bootstrap.s
 mkdir -p "$work/usage" && cd "$work/usage" || exit 1
 : > a_file
 for arguments in "--bogus data.txt" "-b" "-b 1e6 data.txt" "-s 99999999999 data.txt" "--resample sites data.txt" "" \
-    "--time -1 data.txt" "--rate x data.txt" "-o a_file data.txt" "--key absent.tsv data.txt"; do
+    "--time -1 data.txt" "--rate x data.txt" "-o a_file data.txt" "--key absent.tsv data.txt" \
+    "--threads 0 data.txt" "--threads 257 data.txt" "--log brief data.txt"; do
     # shellcheck disable=SC2086
     "$program" $arguments --quiet > /dev/null 2> stderr
     status=$?

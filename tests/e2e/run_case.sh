@@ -22,6 +22,10 @@
 #               for a program with 4-byte pointers (i386), files that stand in
 #               for those of expected/ and contains/ of the same name: a storage
 #               size it names
+#   file_limit_kb
+#               a limit on the size of every file the program writes, in KiB
+#               (ulimit -f), the signal of a file grown too large ignored, so
+#               that a write fails as on a disk that fills up
 #   memory_limit_kb
 #               a limit on the program's virtual memory, in KiB, so that an
 #               allocation fails; the case is skipped under CORVANE_RUN_PREFIX
@@ -31,7 +35,15 @@
 # CORVANE_POINTER_BYTES is the size of the program's pointers (CTest sets it to
 # the build's; 8 when unset).
 # With CORVANE_STATUS_ONLY=1 only the exit status is compared.
+# CORVANE_THREAD_COUNTS="1 2 3 7" runs the case once per number of threads
+# (given to the program as CORVANE_THREADS), each against the same files.
 set -u
+if [ -n "${CORVANE_THREAD_COUNTS:-}" ]; then
+    for threads in $CORVANE_THREAD_COUNTS; do
+        CORVANE_THREAD_COUNTS="" CORVANE_THREADS=$threads bash "$0" "$@" || { echo "(on $threads threads)"; exit 1; }
+    done
+    exit 0
+fi
 program=$(readlink -f "$1")
 case_dir=$(readlink -f "$2")
 work=$(mktemp -d)
@@ -46,7 +58,7 @@ console_file=/dev/null
 memory_limit=""
 if [ -f "$case_dir/memory_limit_kb" ]; then
     memory_limit=$(cat "$case_dir/memory_limit_kb")
-    if [ -n "${CORVANE_RUN_PREFIX:-}" ] || grep -q -a -m 1 __asan_init "$program"; then
+    if [ -n "${CORVANE_RUN_PREFIX:-}" ] || grep -q -a -m 1 -e __asan_init -e __tsan_init "$program"; then
         echo "SKIP: a memory limit cannot be applied to this run"
         exit 0
     fi
@@ -55,6 +67,10 @@ fi
 (
     cd "$work" || exit 99
     [ -z "$memory_limit" ] || ulimit -v "$memory_limit" || exit 98
+    if [ -f "$case_dir/file_limit_kb" ]; then
+        trap '' XFSZ
+        ulimit -f "$(cat "$case_dir/file_limit_kb")" || exit 97
+    fi
     # shellcheck disable=SC2086
     arguments=()
     if [ -f "$case_dir/arguments" ]; then

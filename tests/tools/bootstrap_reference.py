@@ -128,8 +128,15 @@ def estimate(d, freq, log):
     M, v, equation_lines = exact.equations(d["P"], PP, H)
     log.extend(equation_lines)
     HS, PS = exact.precise_times(d["T"], d["mu"], d["P"], d["L"], loci, lambda l: freq[l])
-    x = exact.solve(d["P"], M, v, exact.precise_solution(d["P"], PS, HS))
-    return "D" if x is None else x
+    precise = exact.precise_solution(d["P"], PS, HS)
+    x = exact.solve(d["P"], M, v)
+    if x is None:
+        return "D"
+    accepted, disagreement, allowed = exact.digits_hold(x, precise)
+    if not accepted:
+        d["refusal"] = exact.refusal_line(disagreement, allowed)
+        return "D"
+    return x
 
 
 # ---------------------------------------------------------------------------
@@ -291,6 +298,8 @@ def run(data_path, molecular, replicates, seed, resample="copies"):
                 out.append("error: Gaussian Elimination, no pivoting")  # no line end of its own
                 msgs = ["Error: Gaussian Elimination"]
             if isinstance(y, str):
+                if "refusal" in d:
+                    files["stderr"] = [d["refusal"]]
                 log += ["-----"] + msgs
                 out += msgs
                 files["bootstrap.txt"] = boot_lines

@@ -237,6 +237,15 @@ def digits_hold(x, precise):
     return disagreement <= allowed, disagreement, allowed
 
 
+def refusal_line(disagreement, allowed):
+    """The program's message when the measured rule refuses an estimate."""
+    advice = "the parental populations are too alike for this data: pool or drop one, or add loci"
+    if disagreement is None:
+        return "Error: the equations of the estimate are singular even when computed precisely: " + advice
+    return ("Error: the estimate was refused: its proportions lie up to %s from a precise recomputation, more than "
+            "the %s its digits need; %s" % (fmt(disagreement), fmt(allowed), advice))
+
+
 def add_time_to_admix_event(P, PT, T, mu):
     term = ev(ev(2 * T, "admixture-term") * mu, "admixture-term")
     for i in range(P):

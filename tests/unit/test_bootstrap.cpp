@@ -643,7 +643,7 @@ TEST_F(WholeRun, ALocusReplicateIsThePlainEstimateOfTheLociItDrew)
         const RunOutcome plain = run_in(name + ".txt\ny\nn\nx\n", name, Resampling::copies);
         ASSERT_EQ(plain.status, 1);
         for (std::size_t p = 0; p < plain.estimates.size(); ++p)
-            EXPECT_EQ(bits_of(plain.estimates[p]), bits_of(loci.replicate_estimates.at(replicate)[p])) << name;
+            EXPECT_EQ(bits_of(plain.estimates[p]), bits_of(loci.replicate_estimates.at(replicate * plain.estimates.size() + p))) << name;
         const std::vector<std::string> plain_blocks = log_blocks(file_contents(name + "/log_file_admix.txt"));
         EXPECT_EQ(plain_blocks.at(1), blocks[b + 1]) << name << ": times";
         EXPECT_EQ(plain_blocks.at(2), blocks[b + 2]) << name << ": equations";

@@ -126,8 +126,8 @@ private:
 // error stop, whose clean-up finds the room it needs, instead of an abort.
 TEST_F(RunFolder, MemoryRunningOutDuringTheBootstrapIsACleanStop)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "a limit on the address space cannot be applied under AddressSanitizer";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a limit on the address space cannot be applied under a sanitizer";
 #endif
     EXPECT_EXIT(
         {

@@ -8,6 +8,13 @@
 #   run_whole_runs.sh PROGRAM GENERATOR one_gigabyte
 #       100000 loci of 20 haplotypes, 3 parental populations, 10 replicates,
 #       under a 1 GiB limit on virtual memory: the run must complete.
+#   run_whole_runs.sh PROGRAM GENERATOR flat_memory
+#       a tiny data file (2 parental populations, 3 loci of 10 haplotypes) at
+#       10000 and at 300000 replicates with the full log, on 1 and on 3 threads:
+#       the peak memory (getrusage, through GNU time) of the larger run may
+#       exceed the smaller one's by 15 % and 24 bytes per replicate and parental
+#       population (the estimates, kept by the engine and by the run's outcome,
+#       and the quantiles' doubles), no more.
 set -u
 program=$(readlink -f "$1")
 generator=$(readlink -f "$2")
@@ -61,6 +68,31 @@ one_gigabyte)
         tail -n 3 "$work/big/console.txt"
         failures=$((failures + 1))
     fi
+    ;;
+flat_memory)
+    if [ -n "${CORVANE_RUN_PREFIX:-}" ] || grep -q -a -m 1 -e __asan_init -e __tsan_init "$program"; then
+        echo "SKIP: a sanitizer's own memory would be measured"
+        exit 0
+    fi
+    [ -x /usr/bin/time ] || { echo "SKIP: GNU time (/usr/bin/time) is missing"; exit 0; }
+    generate tiny
+    for threads in 1 3; do
+        for replicates in 10000 300000; do
+            folder=$work/flat-$threads-$replicates
+            mkdir -p "$folder"
+            /usr/bin/time -f '%M' -o "$folder/peak" "$program" -b "$replicates" --threads "$threads" --quiet \
+                -o "$folder" "$work/tiny.txt" > /dev/null || { echo "FAIL: $replicates replicates did not complete"; exit 1; }
+            rm -f "$folder/log_file_admix.txt"
+        done
+        small=$(tail -n 1 "$work/flat-$threads-10000/peak")
+        large=$(tail -n 1 "$work/flat-$threads-300000/peak")
+        allowed=$(awk -v s="$small" 'BEGIN { printf "%d", s * 1.15 + (300000 - 10000) * 2 * 24 / 1024 }')
+        echo "$threads threads: peak $small KiB at 10000 replicates, $large KiB at 300000 (allowed $allowed)"
+        if [ "$large" -gt "$allowed" ]; then
+            echo "FAIL: the peak memory grows with the replicates on $threads threads"
+            failures=$((failures + 1))
+        fi
+    done
     ;;
 *)
     echo "unknown mode $3"

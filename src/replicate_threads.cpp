@@ -1,0 +1,197 @@
+#include "replicate_threads.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+int default_thread_count()
+{
+    if (const char* forced = std::getenv("CORVANE_THREADS")) {
+        char* end = nullptr;
+        const long count = std::strtol(forced, &end, 10);
+        if (end != forced && *end == '\0' && count >= 1 && count <= 256)
+            return static_cast<int>(count);
+    }
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) >= 1)
+        return CPU_COUNT(&cores);
+    const unsigned cores_known = std::thread::hardware_concurrency();
+    return cores_known > 0 ? static_cast<int>(cores_known) : 1;
+}
+
+namespace {
+
+// The replicates between the draws and the committer. Replicate r may be drawn
+// only while r < next_to_commit + window, so its slot (r modulo the window) was
+// last used by a replicate already committed.
+class ReplicatePipeline {
+public:
+    ReplicatePipeline(int replicates, int threads)
+        : _replicates(replicates), _window(2 * threads), _slots(static_cast<std::size_t>(_window))
+    {
+    }
+
+    // One thread: draw the next replicate in order, estimate it, leave its
+    // outcome in its slot; until every replicate is drawn or the run stops.
+    void work(ReplicateEstimator& estimator)
+    {
+        try {
+            ReplicateOutcome outcome;
+            int replicate = 0;
+            while (draw_next(estimator, replicate)) {
+                outcome.ending = ReplicateOutcome::Ending::estimated;
+                outcome.log_text.clear();
+                outcome.refusal.clear();
+                estimator.estimate(outcome);
+                {
+                    const std::lock_guard<std::mutex> lock(_mutex);
+                    Slot& slot = slot_of(replicate);
+                    std::swap(slot.outcome, outcome);  // the committed outcome's storage serves again
+                    slot.replicate = replicate;
+                }
+                _changed.notify_all();
+            }
+        } catch (...) {
+            {
+                const std::lock_guard<std::mutex> lock(_mutex);
+                if (!_failure)
+                    _failure = std::current_exception();
+                _stopping = true;
+            }
+            _changed.notify_all();
+        }
+    }
+
+    // The committer: each replicate's outcome in order, as soon as it is there.
+    void commit_in_order(const std::function<bool(int, ReplicateOutcome&)>& commit)
+    {
+        for (int replicate = 1; replicate <= _replicates; ++replicate) {
+            Slot& slot = slot_of(replicate);
+            {
+                std::unique_lock<std::mutex> lock(_mutex);
+                _changed.wait(lock, [&] { return slot.replicate == replicate || _failure; });
+                if (slot.replicate != replicate)
+                    return;  // a thread failed: the run stops with its exception
+            }
+            const bool go_on = commit(replicate, slot.outcome);
+            {
+                const std::lock_guard<std::mutex> lock(_mutex);
+                _next_to_commit = replicate + 1;
+                _stopping = _stopping || !go_on;
+            }
+            _changed.notify_all();
+            if (!go_on)
+                return;
+        }
+    }
+
+    void stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(_mutex);
+            _stopping = true;
+        }
+        _changed.notify_all();
+    }
+
+    std::exception_ptr failure()
+    {
+        const std::lock_guard<std::mutex> lock(_mutex);
+        return _failure;
+    }
+
+private:
+    struct Slot {
+        int replicate = 0;  // the replicate whose outcome it holds, 0 for none yet
+        ReplicateOutcome outcome;
+    };
+
+    Slot& slot_of(int replicate) { return _slots[static_cast<std::size_t>(replicate % _window)]; }
+
+    // Takes the next replicate number and makes its draws, both under the draw
+    // lock, so that the generator's numbers go to the replicates in order.
+    bool draw_next(ReplicateEstimator& estimator, int& replicate)
+    {
+        const std::lock_guard<std::mutex> draw_lock(_draw_mutex);
+        {
+            std::unique_lock<std::mutex> lock(_mutex);
+            _changed.wait(lock, [this] {
+                return _stopping || _next_to_draw > _replicates || _next_to_draw < _next_to_commit + _window;
+            });
+            if (_stopping || _next_to_draw > _replicates)
+                return false;
+            replicate = _next_to_draw++;
+        }
+        estimator.draw();
+        return true;
+    }
+
+    const int _replicates;
+    const int _window;
+    std::mutex _draw_mutex;
+    std::mutex _mutex;  // guards everything below and the slots' hand-over
+    std::condition_variable _changed;
+    std::vector<Slot> _slots;
+    int _next_to_draw = 1;
+    int _next_to_commit = 1;
+    bool _stopping = false;
+    std::exception_ptr _failure;
+};
+
+}  // namespace
+
+void estimate_replicates_in_parallel(int replicates, int threads,
+                                     const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
+                                     const std::function<bool(int, ReplicateOutcome&)>& commit)
+{
+    std::vector<std::unique_ptr<ReplicateEstimator>> estimators;
+    for (int t = 0; t < threads; ++t)
+        estimators.push_back(make_estimator());
+    ReplicatePipeline pipeline(replicates, threads);
+    std::vector<std::thread> workers;
+    // Whatever way the committer leaves, the threads are stopped and joined.
+    struct JoinWhenDone {
+        ReplicatePipeline& pipeline;
+        std::vector<std::thread>& workers;
+        ~JoinWhenDone()
+        {
+            pipeline.stop();
+            for (std::thread& worker : workers)
+                worker.join();
+        }
+    } join_when_done{pipeline, workers};
+    // The threads start with SIGINT and SIGTERM blocked, so that an interrupt is
+    // noted on the run's own thread, which looks for it between replicates.
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    try {
+        for (auto& estimator : estimators)
+            workers.emplace_back(&ReplicatePipeline::work, &pipeline, std::ref(*estimator));
+    } catch (const std::system_error&) {
+        // as many threads as could be had
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (workers.empty())
+        throw std::bad_alloc();  // no thread to be had: the machine's resources ran out
+    pipeline.commit_in_order(commit);
+    pipeline.stop();
+    for (std::thread& worker : workers)
+        worker.join();
+    workers.clear();
+    if (const std::exception_ptr failure = pipeline.failure())
+        std::rethrow_exception(failure);
+}

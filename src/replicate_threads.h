@@ -1,0 +1,60 @@
+#ifndef CORVANE_REPLICATE_THREADS_H
+#define CORVANE_REPLICATE_THREADS_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Bootstrap replicates estimated on several threads, their output committed in
+// replicate order, so that every file comes out as from one thread.
+//
+// The generator's sequence is one: each replicate's draws are made under one
+// lock, replicate after replicate in order, by the thread that will estimate it
+// (a replicate is handed out and drawn in one step under that lock). The
+// estimates then run side by side; one committer, the run's own thread, takes
+// each replicate's outcome in order and writes it. A replicate whose estimate
+// stops the run is committed like any other: the replicates after it may have
+// been estimated, but nothing of theirs is written.
+
+// The threads a run uses by default: the cores this process may run on
+// (sched_getaffinity), or CORVANE_THREADS when set to a number from 1 on (for
+// tests that give the console dialogue, which reads no options, a count).
+int default_thread_count();
+
+// What a thread found for one replicate.
+struct ReplicateOutcome {
+    // How the estimate ended: estimated, or one of the replicate stops.
+    enum class Ending { estimated, mean_times_zero, not_finite, gaussian, refused };
+    Ending ending = Ending::estimated;
+    std::vector<float> estimates;  // the proportions, when estimated
+    std::string log_text;          // the replicate's log blocks (a full log only)
+    std::string refusal;           // the message line of a refused estimate
+};
+
+// One thread's working storage for the estimate of a replicate.
+class ReplicateEstimator {
+public:
+    virtual ~ReplicateEstimator() = default;
+    // Draws the next replicate from the generator; called under the draw lock.
+    virtual void draw() = 0;
+    // Estimates the replicate last drawn, outside any lock.
+    virtual void estimate(ReplicateOutcome& outcome) = 0;
+};
+
+// Estimates replicates 1 .. `replicates` on `threads` threads, each with an
+// estimator made by `make_estimator` (on the caller's thread, before any
+// starts), and calls `commit` on the caller's thread for replicate 1, 2, ... in
+// order; `commit` returns false to stop the run at that replicate. At most
+// 2 x threads outcomes wait to be committed, so the memory held does not grow
+// with the replicates. An exception thrown by a thread (memory that ran out) is
+// thrown again here once every thread has ended.
+void estimate_replicates_in_parallel(int replicates, int threads,
+                                     const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
+                                     const std::function<bool(int, ReplicateOutcome&)>& commit);
+
+// Outcomes waiting beside each thread's own: the storage estimate counts this
+// many texts per thread.
+constexpr int outcomes_per_thread = 3;
+
+#endif
