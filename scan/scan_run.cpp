@@ -19,6 +19,7 @@
 #include "locus_tables.h"
 #include "model_fit.h"
 #include "options.h"
+#include "parallel_items.h"
 #include "random_numbers.h"
 #include "scan_data.h"
 #include "scan_figure.h"
@@ -167,30 +168,13 @@ std::vector<ModelResult> fit_models(const std::vector<Model>& models, const Locu
                                     int threads, Progress& progress)
 {
     std::vector<ModelResult> results(models.size());
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::exception_ptr failure;
-    const auto work = [&] {
-        try {
-            ModelFitter fitter(tables, data.time_since_admixture, data.mutation_rate, draws);
-            for (std::size_t m = next++; m < models.size() && !failed; m = next++) {
-                results[m] = fitter.fit(models[m].sources, models[m].references);
-                progress.model_done();
-            }
-        } catch (...) {
-            if (!failed.exchange(true))
-                failure = std::current_exception();
-        }
-    };
-    std::vector<std::thread> helpers;
-    const std::size_t wanted = std::min(static_cast<std::size_t>(threads), models.size());
-    for (std::size_t t = 1; t < wanted; ++t)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (failure)
-        std::rethrow_exception(failure);
+    for_each_item_on_threads(models.size(), threads, [&] {
+        auto fitter = std::make_shared<ModelFitter>(tables, data.time_since_admixture, data.mutation_rate, draws);
+        return [&, fitter](std::size_t m) {
+            results[m] = fitter->fit(models[m].sources, models[m].references);
+            progress.model_done();
+        };
+    });
     return results;
 }
 
