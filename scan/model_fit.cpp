@@ -289,7 +289,7 @@ bool quadratic_form(const std::vector<double>& e, const std::vector<double>& V, 
     return std::isfinite(Q);
 }
 
-// Hotelling's T^2 with R variables and L jackknife pseudo-values:
+// The T^2 statistic of a mean vector, with R variables and L jackknife pseudo-values:
 // (L-R) / (R (L-1)) T^2 follows F(R, L-R).
 void complete_p_values(std::vector<ModelResult>& results)
 {

@@ -10,7 +10,7 @@
 //   (mean coalescence times over the loci, in double from the pair sums before
 //   rounding; mY the reported single-precision estimate), its covariance V from
 //   the delete-one-locus jackknife (every time and mY recomputed without the
-//   locus), and Q = e' V^-1 e, Hotelling's T^2.
+//   locus), and Q = e' V^-1 e, the T^2 statistic of a mean vector.
 // - The standard errors: the same jackknife, or a locus bootstrap whose draws
 //   every model shares.
 
@@ -84,7 +84,7 @@ private:
     estimate_core::PreciseEstimate _precise;
 };
 
-// Q = e' V^-1 e by the Cholesky factorisation of V in long double; false when V
+// Q = e' V^-1 e by the square-root (LL') factorisation of V in long double; false when V
 // is not positive definite at that precision.
 bool quadratic_form(const std::vector<double>& e, const std::vector<double>& V, double& Q);
 

@@ -25,7 +25,7 @@ candidates are its references.
     sources' times to o: e_o = T(H,o) - sum_k mY_k T(S_k,o) (times in double precision
     from the pair sums before rounding). V is the covariance of e by the delete-one-locus
     jackknife (times and mY recomputed without locus l):
-    V = (L-1)/L sum_l (e_(l) - mean)(e_(l) - mean)'. Q = e' V^-1 e is Hotelling's T^2 and
+    V = (L-1)/L sum_l (e_(l) - mean)(e_(l) - mean)'. Q = e' V^-1 e is the T^2 statistic of a mean vector and
     p = P(F(R, L-R) >= (L-R)/(R(L-1)) Q). A small p rejects the model. Models with
     R = 0, or L <= R + 1, have no Q (NA).
   Standard errors: the same jackknife of mY, or with -b N the SD of N locus-bootstrap
