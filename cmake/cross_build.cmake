@@ -1,9 +1,9 @@
 # Cross builds: `make cross-aarch64` and `make cross-i386` configure with one of
-# the toolchain files beside this one. An ARM64 program runs here under the
-# emulator the toolchain names (CMAKE_CROSSCOMPILING_EMULATOR), an i386 one
-# directly. CTest puts the emulator before a test program it starts itself, but
-# the test scripts start the programs they are given, so each program is handed
-# to them through corvane_programs_for_tests.
+# the toolchain files beside this one. Their programs run here under the
+# emulator the toolchain names (CMAKE_CROSSCOMPILING_EMULATOR: qemu-user through
+# run_emulated.sh). CTest puts the emulator before a test program it starts
+# itself, but the test scripts start the programs they are given, so each
+# program is handed to them through corvane_programs_for_tests.
 
 # corvane_programs_for_tests(TARGET...): sets run_TARGET to what a test script
 # runs for each program: the program itself, or in an emulated build a script

@@ -5,5 +5,7 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386-static)
+# The emulator runs through run_emulated.sh, which gives a test's limit on the
+# address space to the program rather than to qemu.
+set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_CURRENT_LIST_DIR}/run_emulated.sh qemu-i386-static)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig)

@@ -28,7 +28,8 @@
 #               that a write fails as on a disk that fills up
 #   memory_limit_kb
 #               a limit on the program's virtual memory, in KiB, so that an
-#               allocation fails; the case is skipped under CORVANE_RUN_PREFIX
+#               allocation fails (a soft limit, which an emulated build turns
+#               into the guest's address space: cmake/run_emulated.sh); the case is skipped under CORVANE_RUN_PREFIX
 #               and for a sanitizer build, which cannot run under such a limit
 #
 # CORVANE_RUN_PREFIX (for example a valgrind command) is put before the program.
@@ -66,7 +67,7 @@ fi
 
 (
     cd "$work" || exit 99
-    [ -z "$memory_limit" ] || ulimit -v "$memory_limit" || exit 98
+    [ -z "$memory_limit" ] || ulimit -S -v "$memory_limit" || exit 98
     if [ -f "$case_dir/file_limit_kb" ]; then
         trap '' XFSZ
         ulimit -f "$(cat "$case_dir/file_limit_kb")" || exit 97

@@ -124,6 +124,8 @@ private:
 
 // Memory that runs out in the middle of the bootstrap ends the run by the
 // error stop, whose clean-up finds the room it needs, instead of an abort.
+// Under qemu-user, which takes the limit below as set but applies none, it is
+// the guest's address space (cmake/run_emulated.sh) that runs out.
 TEST_F(RunFolder, MemoryRunningOutDuringTheBootstrapIsACleanStop)
 {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -60,7 +60,7 @@ one_gigabyte)
         exit 0
     fi
     generate panel
-    (ulimit -v 1048576 && run big panel "data.txt\ny\ny\n10\n7\nq\n")
+    (ulimit -S -v 1048576 && run big panel "data.txt\ny\ny\n10\n7\nq\n")
     status=$(cat "$work/big/status")
     replicates=$(($(wc -l < "$work/big/bootstrap.txt") - 1))
     if [ "$status" != 1 ] || [ "$replicates" != 10 ] || ! grep -q '^Bootstrapped SD of mY3 = ' "$work/big/result_admix.txt"; then
