@@ -545,6 +545,10 @@ int Coef_Admixture::read_whole_data_file(const std::string& name, std::string& c
     }
     bool failed = !known || S_ISDIR(status.st_mode);
     try {
+        // The size known beforehand spares the copies of a growing text.
+        if (known && S_ISREG(status.st_mode) && status.st_size > 0 &&
+            static_cast<unsigned long long>(status.st_size) < contents.max_size())
+            contents.reserve(static_cast<std::size_t>(status.st_size));
         char chunk[65536];
         while (!failed) {
             const ssize_t got = ::read(file, chunk, sizeof chunk);
@@ -756,20 +760,42 @@ int Coef_Admixture::read_data_in_file()
     return 1;
 }
 
+// The echo of the data is the bulk of the log before the bootstrap (every
+// distance of every locus). It is gathered in memory and written in blocks of
+// at least LogBlocks::block_bytes, the last one flushed, instead of one write
+// per line: a crash before the estimate loses nothing a rerun would not write
+// again. The straightforward implementation writes and flushes line by line.
 void Coef_Admixture::write_data_echo()
 {
-    log_file << "-----" << std::endl;
-    log_file << "Read from data file:" << std::endl;
+    if (_log_detail == LogDetail::none)
+        return;  // the log goes nowhere
+    std::string gathered;
+    log_blocks::TextGatherer gatherer;
+    gatherer.gather_into(&gathered);
+    std::ostream gathering(&gatherer);
+    const bool line_by_line = plain_arithmetic_forced();
+    std::ostream& out = line_by_line ? static_cast<std::ostream&>(log_file) : gathering;
+    const auto write_when_full = [&] {
+        if (gathered.size() < LogBlocks::block_bytes)
+            return;
+        log_file.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
+        gathered.clear();
+    };
+    out << "-----" << std::endl;
+    out << "Read from data file:" << std::endl;
     for (int i = 0; i < _nb_loci; ++i) {
-        (_line << "Locus " << i << ":").end(log_file);
-        write_count_rows(log_file, _freq_haplotypes[i], i);
-        log_file << "Distance matrix between haplotypes:" << std::endl;
+        (_line << "Locus " << i << ":").end(out);
+        write_count_rows(out, _freq_haplotypes[i], i);
+        out << "Distance matrix between haplotypes:" << std::endl;
         for (int j = 0; j < _num_alleles_loci[i]; ++j) {
             for (int k = 0; k <= j; ++k)
                 _line.real(_dist_haplotypes[i][j][k]) << ' ';
-            _line.end(log_file);
+            _line.end(out);
+            write_when_full();
         }
     }
+    log_file.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
+    log_file.flush();
 }
 
 // One line per population: "Population p: " and the counts of the locus, each
