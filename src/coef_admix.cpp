@@ -408,9 +408,11 @@ bool Coef_Admixture::open_log()
     if (log_file.is_open())
         return true;
     if (_log_detail == LogDetail::none) {
-        // Every line goes nowhere; the folder's claim removes the empty log it
-        // created, and an earlier run's log is left as it was.
+        // Every line goes nowhere, and no log, this run's or an earlier one's,
+        // is left in the folder.
         log_file.open("/dev/null", std::ios::out);
+        if (_outputs && log_file.is_open())
+            _outputs->log_not_kept();
         return log_file.is_open();
     }
     log_file.open(output_path(OutputFolder::log_name), std::ios::out | std::ios::trunc);
