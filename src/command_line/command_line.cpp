@@ -664,6 +664,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
         record.time_option = options.time_since_admixture;
         record.rate_option = options.mutation_rate;
         record.output_folder = shown.shown_name();
+        record.log_detail = options.log;
         record.started_utc = started;
         return record;
     };
@@ -728,6 +729,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
         record.exit_status = status;
         record.bootstrap_refusal = without_last_newline(outcome.bootstrap_refusal);
         record.replicates_summarised = outcome.replicates;
+        record.replicate_threads = outcome.replicate_threads;
         record.warnings = warning_lines.lines();
         keep_record(record_path, record, err);
     };
