@@ -783,6 +783,7 @@ void Coef_Admixture::write_data_echo()
         log_file.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
         gathered.clear();
     };
+    RealTextCache distance_texts;
     out << "-----" << std::endl;
     out << "Read from data file:" << std::endl;
     for (int i = 0; i < _nb_loci; ++i) {
@@ -791,7 +792,7 @@ void Coef_Admixture::write_data_echo()
         out << "Distance matrix between haplotypes:" << std::endl;
         for (int j = 0; j < _num_alleles_loci[i]; ++j) {
             for (int k = 0; k <= j; ++k)
-                _line.real(_dist_haplotypes[i][j][k]) << ' ';
+                _line.real(_dist_haplotypes[i][j][k], distance_texts) << ' ';
             _line.end(out);
             write_when_full();
         }
