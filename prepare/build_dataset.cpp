@@ -308,15 +308,18 @@ double differing_states(const std::vector<int>& a, const std::vector<int>& b)
     return positions;
 }
 
+// Summed in long double and rounded once, when returned: in double, the x87
+// unit of an i386 would round the quotient and the square to 64 bits before
+// their 53, and its distances would differ in the last bit from x86-64's.
 double squared_repeat_differences(const std::vector<double>& a, const std::vector<double>& b, double repeat_length)
 {
-    double sum = 0;
+    long double sum = 0;
     for (std::size_t s = 0; s < a.size() && s < b.size(); ++s)
         if (!std::isnan(a[s]) && !std::isnan(b[s])) {
-            const double repeats = (a[s] - b[s]) / repeat_length;
+            const long double repeats = (static_cast<long double>(a[s]) - b[s]) / repeat_length;
             sum += repeats * repeats;
         }
-    return sum;
+    return static_cast<double>(sum);
 }
 
 }  // namespace
