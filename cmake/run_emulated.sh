@@ -10,9 +10,9 @@
 # qemu's reservation of the guest's whole space, 4 GiB for an i386 guest, which
 # then cannot start at all. So a soft limit the caller set (ulimit -S -v KIB)
 # becomes the size of the guest's address space, and qemu runs without it.
-# Without a limit the guest has 4 GiB, the whole of an i386's: a program that
-# takes all the memory there is runs out there, as on a machine, not after
-# the host's 128 TiB.
+# Without a limit the guest has 4 GiB less 64 KiB (the most qemu-i386 takes),
+# about the whole of an i386's: a program that takes all the memory there is
+# runs out there, as on a machine, not after the host's 128 TiB.
 emulator=$1
 shift
 limit_kib=$(ulimit -S -v)

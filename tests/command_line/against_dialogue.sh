@@ -221,17 +221,21 @@ python3 -c 'import json, sys; r = json.load(open(sys.argv[1])); sys.exit(not (
 # An interrupted run: the record says "running" from the start, in place of an
 # earlier run's; it ends with 130 (SIGINT) or 143 (SIGTERM) through the error
 # stop, and keeps the checksum of the bytes it read, not of the file changed since.
-# With CORVANE_INTERRUPT_WITHOUT_THREADS=1 (qemu-i386: cmake/toolchain-i386.cmake)
-# the run has no thread beside its own: one replicate thread and the summary log,
-# whose lines the run writes itself.
-alone=()
-[ "${CORVANE_INTERRUPT_WITHOUT_THREADS:-0}" = 1 ] && alone=(--threads 1 --log summary)
-for signal in INT TERM; do
+# With CORVANE_EMULATOR_BREAKS_SIGNALS=1 (qemu-i386: cmake/toolchain-i386.cmake)
+# the check is not run: qemu-i386's return from a signal handler corrupts the x87
+# registers of the computation it interrupted and gives the thread the thread
+# pointer of the thread created last, so that an emulated run cannot take a signal.
+signals="INT TERM"
+if [ "${CORVANE_EMULATOR_BREAKS_SIGNALS:-0}" = 1 ]; then
+    echo "SKIP: interrupted runs (qemu-i386 cannot return from a signal handler intact)"
+    signals=""
+fi
+for signal in $signals; do
     mkdir -p "$work/$signal" && cd "$work/$signal" && cp "$root/examples/example.txt" . || exit 1
     echo '{"earlier": true}' > run_record.json
     read_bytes=$(sha256sum < example.txt | cut -d' ' -f1)
     before=$(date -u +%Y-%m-%dT%H:%M:%SZ)
-    env --default-signal=INT "$program" "${alone[@]}" -b 40000 example.txt > /dev/null 2> progress &  # a script's & ignores it
+    env --default-signal=INT "$program" -b 40000 example.txt > /dev/null 2> progress &  # a script's & ignores it
     run=$!
     until grep -q "replicates done" progress || ! kill -0 $run 2> /dev/null; do sleep 0.01; done
     kill -STOP $run
@@ -247,7 +251,8 @@ running, ended = json.load(open("running.json")), json.load(open("run_record.jso
 code = {"INT": 130, "TERM": 143}[signal]
 assert running.get("state") == "running" and running["exit_status"] is None, running
 assert before <= running["started"] == ended["started"] <= stopped, (before, stopped, running, ended)
-assert ended["state"] == "interrupted" and ended["exit_status"] == code == int(status) and not os.path.exists("result_admix.txt")
+assert ended["state"] == "interrupted" and ended["exit_status"] == code == int(status), (status, ended.get("error"))
+assert not os.path.exists("result_admix.txt")
 assert ended["data_file"]["sha256"] == read_bytes and ended["data_file"]["size"] == 60, ended["data_file"]
 message = "Error: the run was interrupted by SIG%s before its report was written" % signal
 assert ended["error"] == message and open("log_file_admix.txt").read().endswith("-----\n" + message + "\n")
