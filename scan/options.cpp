@@ -38,7 +38,8 @@ q2.5 and q97.5, then Q, df (R), p, feasible (every mY within [0, 1]) and refused
 the estimate was refused, or NA). Rows: feasible models first, then by p, largest
 first. DIR/scan.svg draws the models; DIR/run_record.json records the run.
 
-Exit status: 0 complete, 1 an error (data, key or output folder), 2 a usage error.)";
+Exit status: 0 complete, 1 an error (data, key or output folder), 2 a usage error,
+130 or 143 when SIGINT or SIGTERM stopped the scan.)";
 
 ScannedWholeNumber whole_option(const std::string& option, const std::string& text)
 {

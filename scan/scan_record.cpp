@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "build_info.h"
+#include "errors.h"
 #include "scan_output.h"
 
 namespace scan {
@@ -121,6 +122,15 @@ json models_entry(const ScanRecord& record)
     return rows;
 }
 
+const char* state_of(const ScanRecord& record)
+{
+    if (record.running)
+        return "running";
+    if (record.exit_status == exit_complete)
+        return "complete";
+    return record.exit_status > 128 ? "interrupted" : "error stop";
+}
+
 }  // namespace
 
 std::string record_text(const ScanRecord& record)
@@ -137,8 +147,9 @@ std::string record_text(const ScanRecord& record)
         {"options", options_entry(record.options)},
         {"output_folder", record.output_folder},
         {"started", record.started_utc},
-        {"duration_seconds", record.duration_seconds},
-        {"exit_status", record.exit_status},
+        {"state", state_of(record)},
+        {"duration_seconds", record.running ? json(nullptr) : json(record.duration_seconds)},
+        {"exit_status", record.running ? json(nullptr) : json(record.exit_status)},
         {"error", text_or_null(record.error_message)},
         {"models", models_entry(record)},
     };

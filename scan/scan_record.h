@@ -4,8 +4,9 @@
 // DIR/run_record.json of a scan: what produced the table, as corvane's record
 // says it for an estimate: the program, its version and commit, the command
 // line, the data file (path, size and SHA-256 of the bytes analysed), the key,
-// the options, the start (UTC) and duration, the exit status, an error's
-// message, and the models.
+// the options, the start (UTC), the state (running, complete, error stop or
+// interrupted), the duration and exit status once ended, an error's message,
+// and the models.
 
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct ScanRecord {
     Options options;
     std::string output_folder;
     std::string started_utc;
+    bool running = true;  // written so once the folder is the scan's, before any model
     double duration_seconds = 0;
     int exit_status = 0;
     std::string error_message;

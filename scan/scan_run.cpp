@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "build_info.h"
 #include "run_record.h"
 #include "errors.h"
+#include "interruption.h"
 #include "locus_tables.h"
 #include "model_fit.h"
 #include "options.h"
@@ -161,6 +163,18 @@ private:
     std::mutex _mutex;
 };
 
+// An interrupt (SIGINT) or a request to end (SIGTERM) noted during the scan:
+// the models stop being handed out, and the scan ends without its table.
+struct Interrupted {
+    int signal_number;
+};
+
+void stop_when_interrupted()
+{
+    if (const int signal_number = interrupting_signal())
+        throw Interrupted{signal_number};
+}
+
 // Each model on the first free thread; its result in its own place, so that the
 // output does not depend on the number of threads.
 std::vector<ModelResult> fit_models(const std::vector<Model>& models, const LocusTables& tables,
@@ -171,6 +185,7 @@ std::vector<ModelResult> fit_models(const std::vector<Model>& models, const Locu
     for_each_item_on_threads(models.size(), threads, [&] {
         auto fitter = std::make_shared<ModelFitter>(tables, data.time_since_admixture, data.mutation_rate, draws);
         return [&, fitter](std::size_t m) {
+            stop_when_interrupted();
             results[m] = fitter->fit(models[m].sources, models[m].references);
             progress.model_done();
         };
@@ -218,6 +233,16 @@ std::vector<std::string> population_names(const Options& options, const ScanData
         return numbered_names(data.candidates);
     }
     return read_key_names(key_used, data.candidates + 1);
+}
+
+// The scan's files of an earlier run, removed once this run has its input, so
+// that the folder never mixes two runs: the record then says "running" until
+// the scan ends.
+void take_output_folder(const std::string& folder, const ScanRecord& record)
+{
+    for (const char* name : {table_name, figure_name})
+        std::remove(path_in(folder, name).c_str());
+    write_whole_file(path_in(folder, record_name), record_text(record));
 }
 
 std::string folder_shown(const std::string& folder)
@@ -281,12 +306,14 @@ int run_scan(const std::vector<std::string>& arguments, std::ostream& out, std::
     std::vector<std::string> names;
     std::vector<ModelResult> results;
     int status = exit_complete;
+    note_interruptions();
     try {
         refuse_input_among_outputs(options.data_file, options.output_folder);
         data = read_scan_data(options.data_file);
         record.data_bytes = &data.contents;
         names = population_names(options, data, record.key_file);
         refuse_input_among_outputs(record.key_file, options.output_folder);
+        take_output_folder(options.output_folder, record);
         data.names = names;
         const std::vector<int> rows = candidate_rows(options, names);
         const std::vector<Model> models = list_models(options, rows, names);
@@ -295,7 +322,9 @@ int run_scan(const std::vector<std::string>& arguments, std::ostream& out, std::
         const std::vector<std::vector<int>> draws = draw_bootstrap_loci(options.replicates, options.seed, loci);
         const LocusTables tables(data, options.threads);
         Progress progress(err, models.size(), options.quiet);
+        stop_when_interrupted();
         results = fit_models(models, tables, data, draws, options.threads, progress);
+        stop_when_interrupted();
         complete_p_values(results);
         sort_models(results);
         const std::string table = table_text(results, names, options.replicates > 0);
@@ -316,7 +345,14 @@ int run_scan(const std::vector<std::string>& arguments, std::ostream& out, std::
         status = exit_run_error;
         record.error_message = "not enough memory for the scan of this data file";
         print_error(err, record.error_message);
+    } catch (const Interrupted& interrupted) {
+        status = 128 + interrupted.signal_number;
+        results.clear();
+        record.error_message =
+            std::string("the scan was interrupted by ") + signal_name(interrupted.signal_number) + "; no table written";
+        print_error(err, record.error_message);
     }
+    record.running = false;
     record.exit_status = status;
     record.results = &results;
     record.names = &names;

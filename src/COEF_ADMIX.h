@@ -87,6 +87,15 @@ public:
     // The draws of one replicate alone, into the caller's storage (counts
     // shaped like _freq_hap_boot; the loci in the order drawn).
     void draw_copies(int*** counts);
+    // The draws of a replicate of copies made apart from the generator, for
+    // replicates estimated side by side: reserve_copy_draws() (in replicate
+    // order, one at a time) moves the generator past the replicate's draws
+    // without making them and returns the state they start from; the draws are
+    // then made from that state by draw_copies_from, on any thread. Possible
+    // when every sample is drawn through its table.
+    bool copy_draws_reservable() const { return _copy_draws_reservable; }
+    std::uint32_t reserve_copy_draws();
+    void draw_copies_from(std::uint32_t start, int*** counts) const;
     void draw_loci(std::vector<int>& drawn) const;
     void allocate_space_for_locus_bootstrap(int nb_boot);
     void bootstrap_loci();
@@ -182,6 +191,7 @@ private:
     void locus_pair_sums(int*** freq_hap, int locus);
     int draw_haplotype(int locus, int population, int sample_size);
     void build_sample_draws();
+    void plan_copy_draw_skips();
     int haplotype_reached(const SampleDraws& draws, std::int64_t random_number) const;
 
     std::unique_ptr<ConsoleInput> _own_console_in;
@@ -229,6 +239,15 @@ private:
     // How the draws of every sample find their haplotype (built per bootstrap),
     // [locus * (P+1) + population], and the blocks they point into.
     std::vector<SampleDraws> _sample_draws;
+    // The generator's steps of a replicate of copies: per part, a jump over the
+    // draws of samples whose every number is kept, then the draws of one sample
+    // that draws a multiple of its size again (0 when none follows).
+    struct DrawSkip {
+        corvane::GeneratorJump jump;
+        int redrawing_sample_size;
+    };
+    std::vector<DrawSkip> _copy_draw_skips;
+    bool _copy_draws_reservable = false;
     std::vector<std::int64_t> _running_total_block;
     std::vector<std::int16_t> _draw_table_block;
     // The same pair sums before any rounding, the rows every estimate takes

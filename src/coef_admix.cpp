@@ -408,9 +408,11 @@ bool Coef_Admixture::open_log()
     if (log_file.is_open())
         return true;
     if (_log_detail == LogDetail::none) {
-        // Every line goes nowhere; the folder's claim removes the empty log it
-        // created, and an earlier run's log is left as it was.
+        // Every line goes nowhere, and no log, this run's or an earlier one's,
+        // is left in the folder.
         log_file.open("/dev/null", std::ios::out);
+        if (_outputs && log_file.is_open())
+            _outputs->log_not_kept();
         return log_file.is_open();
     }
     log_file.open(output_path(OutputFolder::log_name), std::ios::out | std::ios::trunc);
@@ -545,6 +547,10 @@ int Coef_Admixture::read_whole_data_file(const std::string& name, std::string& c
     }
     bool failed = !known || S_ISDIR(status.st_mode);
     try {
+        // The size known beforehand spares the copies of a growing text.
+        if (known && S_ISREG(status.st_mode) && status.st_size > 0 &&
+            static_cast<unsigned long long>(status.st_size) < contents.max_size())
+            contents.reserve(static_cast<std::size_t>(status.st_size));
         char chunk[65536];
         while (!failed) {
             const ssize_t got = ::read(file, chunk, sizeof chunk);
@@ -756,20 +762,43 @@ int Coef_Admixture::read_data_in_file()
     return 1;
 }
 
+// The echo of the data is the bulk of the log before the bootstrap (every
+// distance of every locus). It is gathered in memory and written in blocks of
+// at least LogBlocks::block_bytes, the last one flushed, instead of one write
+// per line: a crash before the estimate loses nothing a rerun would not write
+// again. The straightforward implementation writes and flushes line by line.
 void Coef_Admixture::write_data_echo()
 {
-    log_file << "-----" << std::endl;
-    log_file << "Read from data file:" << std::endl;
+    if (_log_detail == LogDetail::none)
+        return;  // the log goes nowhere
+    std::string gathered;
+    log_blocks::TextGatherer gatherer;
+    gatherer.gather_into(&gathered);
+    std::ostream gathering(&gatherer);
+    const bool line_by_line = plain_arithmetic_forced();
+    std::ostream& out = line_by_line ? static_cast<std::ostream&>(log_file) : gathering;
+    const auto write_when_full = [&] {
+        if (gathered.size() < LogBlocks::block_bytes)
+            return;
+        log_file.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
+        gathered.clear();
+    };
+    RealTextCache distance_texts;
+    out << "-----" << std::endl;
+    out << "Read from data file:" << std::endl;
     for (int i = 0; i < _nb_loci; ++i) {
-        (_line << "Locus " << i << ":").end(log_file);
-        write_count_rows(log_file, _freq_haplotypes[i], i);
-        log_file << "Distance matrix between haplotypes:" << std::endl;
+        (_line << "Locus " << i << ":").end(out);
+        write_count_rows(out, _freq_haplotypes[i], i);
+        out << "Distance matrix between haplotypes:" << std::endl;
         for (int j = 0; j < _num_alleles_loci[i]; ++j) {
             for (int k = 0; k <= j; ++k)
-                _line.real(_dist_haplotypes[i][j][k]) << ' ';
-            _line.end(log_file);
+                _line.real(_dist_haplotypes[i][j][k], distance_texts) << ' ';
+            _line.end(out);
+            write_when_full();
         }
     }
+    log_file.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
+    log_file.flush();
 }
 
 // One line per population: "Population p: " and the counts of the locus, each
@@ -1234,6 +1263,56 @@ void Coef_Admixture::build_sample_draws()
                 if (table[number] >= 0 && _freq_haplotypes[l][p][table[number]] <= 0)
                     draws.table_holds_present_haplotypes = false;
         }
+    plan_copy_draw_skips();
+}
+
+// A sample whose table holds a haplotype for every number takes one generator
+// step per copy; one whose table sends number 0 back (haplotype 0 absent) takes
+// one step per copy and one per multiple of its size drawn. Consecutive samples
+// of the first kind make one jump.
+void Coef_Admixture::plan_copy_draw_skips()
+{
+    const int populations = _nb_parent_pops + 1;
+    _copy_draw_skips.clear();
+    _copy_draws_reservable = !plain_arithmetic_forced();
+    corvane::GeneratorJump jump;
+    for (int l = 0; l < _nb_loci && _copy_draws_reservable; ++l) {
+        if (_num_alleles_loci[l] <= 0)
+            continue;
+        for (int p = 0; p < populations; ++p) {
+            const SampleDraws& draws = _sample_draws[static_cast<std::size_t>(l) * populations + p];
+            const int size = _sample_sizes[l][p];
+            if (size <= 0)
+                continue;
+            if (!draws.haplotype_of_number || !draws.table_holds_present_haplotypes) {
+                _copy_draws_reservable = false;
+                break;
+            }
+            if (draws.haplotype_of_number[0] >= 0) {
+                jump = corvane::followed_by(jump, corvane::generator_jump(static_cast<std::uint64_t>(size)));
+                continue;
+            }
+            _copy_draw_skips.push_back({jump, size});
+            jump = corvane::GeneratorJump{};
+        }
+    }
+    _copy_draw_skips.push_back({jump, 0});
+    if (!_copy_draws_reservable)
+        _copy_draw_skips.clear();
+}
+
+std::uint32_t Coef_Admixture::reserve_copy_draws()
+{
+    const std::uint32_t start = corvane::generator::state;
+    std::uint32_t state = start;
+    for (const DrawSkip& skip : _copy_draw_skips) {
+        state = corvane::jumped(state, skip.jump);
+        if (skip.redrawing_sample_size > 0)
+            state = corvane::state_after_draws_redrawing_multiples(state, skip.redrawing_sample_size,
+                                                                    skip.redrawing_sample_size);
+    }
+    corvane::generator::state = state;
+    return start;
 }
 
 // The first haplotype whose running total reaches the random number, kept
@@ -1279,18 +1358,23 @@ int walked_draw(const int* counts, int haplotypes, int sample_size, std::int64_t
 // multiplication: for r and n below 2^16 and m = ceil(2^32 / n),
 // floor(r m / 2^32) = floor(r / n), since r m / 2^32 exceeds r / n by less than
 // r n / (n 2^32) < 1 / n, too little to pass the next multiple of 1 / n.
-void draw_tabled_sample(const std::int16_t* haplotype_of_number, int n, int* resampled)
+// The numbers come from the generator state given; the state after the last
+// is returned.
+std::uint32_t draw_tabled_sample(const std::int16_t* haplotype_of_number, int n, int* resampled,
+                                 std::uint32_t state)
 {
     const std::uint64_t reciprocal = ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(n) - 1) / n;
     for (int draw = 0; draw < n; ++draw) {
         int haplotype;
         do {
-            const std::uint64_t number = static_cast<std::uint64_t>(corvane::rand());
+            state = corvane::next_state(state);
+            const std::uint64_t number = static_cast<std::uint64_t>(corvane::output_of(state));
             const std::uint64_t quotient = (number * reciprocal) >> 32;
             haplotype = haplotype_of_number[number - quotient * static_cast<std::uint64_t>(n)];
         } while (haplotype < 0);
         ++resampled[haplotype];
     }
+    return state;
 }
 
 }  // namespace
@@ -1436,11 +1520,27 @@ void Coef_Admixture::draw_copies(int*** counts)
                 continue;  // no haplotype to draw; the sample sizes check refuses this first
             const SampleDraws& draws = _sample_draws[static_cast<std::size_t>(i) * (_nb_parent_pops + 1) + j];
             if (draws.table_holds_present_haplotypes && !plain_arithmetic_forced()) {
-                draw_tabled_sample(draws.haplotype_of_number, n, counts[i][j]);
+                corvane::generator::state =
+                    draw_tabled_sample(draws.haplotype_of_number, n, counts[i][j], corvane::generator::state);
                 continue;
             }
             for (int draw = 0; draw < n; ++draw)
                 ++counts[i][j][draw_haplotype(i, j, n)];
+        }
+    }
+}
+
+void Coef_Admixture::draw_copies_from(std::uint32_t start, int*** counts) const
+{
+    const int populations = _nb_parent_pops + 1;
+    std::uint32_t state = start;
+    for (int i = 0; i < _nb_loci; ++i) {
+        for (int j = 0; j < populations; ++j) {
+            std::fill(counts[i][j], counts[i][j] + _num_alleles_loci[i], 0);
+            if (_num_alleles_loci[i] > 0 && _sample_sizes[i][j] > 0)
+                state = draw_tabled_sample(
+                    _sample_draws[static_cast<std::size_t>(i) * populations + j].haplotype_of_number,
+                    _sample_sizes[i][j], counts[i][j], state);
         }
     }
 }

@@ -2,11 +2,6 @@
 
 #include "whole_number.h"
 
-bool is_white_space(int ch)
-{
-    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f';
-}
-
 ConsoleInput::ConsoleInput(std::istream& in) : in_(in) {}
 
 int ConsoleInput::peek()

@@ -53,6 +53,34 @@ TextLine& TextLine::real(double value)
     return *this;
 }
 
+char* RealTextCache::format_to(char* first, float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    // Multiplied by an odd constant, the bits' high part spreads nearby values
+    // over the whole table.
+    Entry& entry = _entries[(bits * 2654435761u) >> (32 - index_bits)];
+    if (entry.length > 0 && entry.bits == bits) {
+        std::memcpy(first, entry.text, entry.length);
+        return first + entry.length;
+    }
+    char* const end = format_real_to(first, value);
+    const std::size_t length = static_cast<std::size_t>(end - first);
+    if (length <= sizeof entry.text) {
+        entry.bits = bits;
+        entry.length = static_cast<std::uint8_t>(length);
+        std::memcpy(entry.text, first, length);
+    }
+    return end;
+}
+
+TextLine& TextLine::real(float value, RealTextCache& cache)
+{
+    char* first = room(longest_real_text);
+    _size += static_cast<std::size_t>(cache.format_to(first, value) - first);
+    return *this;
+}
+
 void TextLine::end(std::ostream& out)
 {
     *this << '\n';

@@ -1,7 +1,9 @@
 #ifndef CORVANE_NUMBER_FORMAT_H
 #define CORVANE_NUMBER_FORMAT_H
 
+#include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 // Formats a floating value the one way every stream of the program prints it:
@@ -20,6 +22,28 @@ std::string format_real(double value);
 constexpr int longest_real_text = 24;
 char* format_real_to(char* first, double value);
 
+// The texts of single-precision values met before, for output that repeats a
+// few values many times (the distances of a data file, given with a few
+// decimals, come back at every locus): a value whose text is kept is copied,
+// any other formatted by format_real and kept in place of the text of another
+// value, so that the bytes are those of format_real always.
+class RealTextCache {
+public:
+    // The text of `value`, written at `first` (room for longest_real_text
+    // characters); returns the end of the text.
+    char* format_to(char* first, float value);
+
+private:
+    struct Entry {
+        std::uint32_t bits = 0;
+        std::uint8_t length = 0;  // 0: nothing kept here yet
+        char text[15] = {};
+    };
+    static constexpr int index_bits = 12;
+    static constexpr std::size_t entries = std::size_t{1} << index_bits;
+    std::unique_ptr<Entry[]> _entries{new Entry[entries]};
+};
+
 // One line of output built in memory, then written and flushed at once: the
 // same bytes as streaming its parts and ending it with std::endl, handed to the
 // file in one write, so that the file still holds every finished line.
@@ -31,6 +55,7 @@ public:
     TextLine& operator<<(int value) { return *this << static_cast<long long>(value); }
     TextLine& operator<<(long long value);
     TextLine& real(double value);
+    TextLine& real(float value, RealTextCache& cache);
     // Appends the line end, writes the line, flushes the stream and starts anew.
     void end(std::ostream& out);
 

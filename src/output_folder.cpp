@@ -71,6 +71,14 @@ void OutputFolder::log_taken()
         _when_taken();
 }
 
+void OutputFolder::log_not_kept()
+{
+    if (_lock >= 0 && ::ftruncate(_lock, 0) == 0)
+        _created_log = true;
+    log_taken();
+    _log_written = false;
+}
+
 void OutputFolder::release()
 {
     if (_lock < 0)

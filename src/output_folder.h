@@ -40,6 +40,10 @@ public:
 
     // The log has been opened for writing: from now on it is this run's.
     void log_taken();
+    // The run keeps no log: the folder is taken as by log_taken(), an earlier
+    // run's log is emptied, and the log is removed on release, so that no log
+    // of another run lies beside this run's report.
+    void log_not_kept();
     // Called once, when the log is taken: the moment the run first writes in
     // its folder, before any other file there is created or emptied.
     void when_taken(std::function<void()> call) { _when_taken = std::move(call); }

@@ -18,12 +18,48 @@ inline void srand(std::uint32_t seed)
     generator::state = seed;
 }
 
-// The next number, 0 to 32767: bits 16 to 30 of the advanced state.
+// One step of the generator, and the number an advanced state gives: bits 16
+// to 30, 0 to 32767.
+inline std::uint32_t next_state(std::uint32_t state)
+{
+    return state * 22695477u + 1u;
+}
+inline int output_of(std::uint32_t state)
+{
+    return static_cast<int>((state >> 16) & 32767u);
+}
+
+// The next number, 0 to 32767.
 inline int rand()
 {
-    generator::state = generator::state * 22695477u + 1u;
-    return static_cast<int>((generator::state >> 16) & 32767u);
+    generator::state = next_state(generator::state);
+    return output_of(generator::state);
 }
+
+// k steps of the generator at once: a state s becomes multiplier * s +
+// increment (modulo 2^32), with multiplier = a^k and increment = c (a^(k-1) +
+// ... + a + 1) for the step s -> a s + c. A bootstrap replicate estimated on a
+// thread of its own starts where the one before it leaves the generator; the
+// jump finds that state without making the draws in between.
+struct GeneratorJump {
+    std::uint32_t multiplier = 1;
+    std::uint32_t increment = 0;
+};
+GeneratorJump generator_jump(std::uint64_t steps);
+// `first`, then `second`.
+inline GeneratorJump followed_by(GeneratorJump first, GeneratorJump second)
+{
+    return {second.multiplier * first.multiplier, second.multiplier * first.increment + second.increment};
+}
+inline std::uint32_t jumped(std::uint32_t state, GeneratorJump jump)
+{
+    return jump.multiplier * state + jump.increment;
+}
+
+// The state after `draws` draws from a sample of n copies (2 to 32767) in which
+// a number that is a multiple of n is drawn again, from `state`: the steps of
+// the draws that are kept and of those drawn again, without the draws.
+std::uint32_t state_after_draws_redrawing_multiples(std::uint32_t state, int n, int draws);
 }  // namespace corvane
 
 // A random number from 0 to n-1 for the copies of a sample of n. Up to 32767

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -63,16 +64,24 @@ public:
         _choice = estimate_core::every_population(_n, _parent_rows);
     }
 
+    // Under the draw lock: the loci drawn, or the generator moved past the
+    // replicate's copies, whose draws are then made in estimate(), side by
+    // side with the other threads'; or, when some sample cannot be drawn
+    // apart, the copies drawn here.
     void draw() override
     {
         if (_loci)
             _c.draw_loci(_drawn);
+        else if (_c.copy_draws_reservable())
+            _draws_start = _c.reserve_copy_draws();
         else
             _c.draw_copies(_counts.data());
     }
 
     void estimate(ReplicateOutcome& outcome) override
     {
+        if (!_loci && _c.copy_draws_reservable())
+            _c.draw_copies_from(_draws_start, _counts.data());
         _gatherer.gather_into(&outcome.log_text);
         if (_loci)
             times_of_drawn_loci();
@@ -202,6 +211,7 @@ private:
     std::vector<int*> _count_rows;
     std::vector<int> _count_block;
     std::vector<int> _drawn;
+    std::uint32_t _draws_start = 0;
     std::unique_ptr<PairSums> _pair_sums;
     std::vector<float> _tot, _count;
     std::vector<double> _precise_tot, _precise_count;

@@ -291,6 +291,7 @@ private:
     int run_replicates()
     {
         const int threads = replicate_threads();
+        _outcome.replicate_threads = threads;
         if (threads > 1)
             return run_replicates_on_threads(threads);
         const int N = c._nb_bootstrap;

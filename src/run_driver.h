@@ -73,6 +73,8 @@ struct RunOutcome {
     // The signal (SIGINT, SIGTERM) that stopped the run between two stages or
     // two replicates, through the error stop; 0 when none did.
     int interrupted_by = 0;
+    // The threads that estimated the replicates (0 when no replicate was).
+    int replicate_threads = 0;
 };
 
 // One whole run through the given dialogue: the banner, the data file, the

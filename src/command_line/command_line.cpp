@@ -173,11 +173,15 @@ std::string documentation_note()
            "\nManual pages: man corvane, man corvane-prepare, man corvane-simulate.\n";
 }
 
-// Passes every character on to standard error and keeps each finished line,
-// so that the run record lists the warnings the user saw.
+// Passes the text on to standard error a line at a time (standard error is
+// unbuffered: character by character it would take a write each) and keeps
+// each finished line, so that the run record lists the warnings the user saw.
 class LinesKept : public std::streambuf {
 public:
     explicit LinesKept(std::streambuf* target) : _target(target) {}
+    ~LinesKept() override { pass_on(); }
+    LinesKept(const LinesKept&) = delete;
+    LinesKept& operator=(const LinesKept&) = delete;
     const std::vector<std::string>& lines() const { return _lines; }
 
 protected:
@@ -185,19 +189,29 @@ protected:
     {
         if (ch == traits_type::eof())
             return 0;
-        if (ch == '\n') {
-            _lines.push_back(_line);
-            _line.clear();
-        } else {
+        _unwritten += static_cast<char>(ch);
+        if (ch != '\n') {
             _line += static_cast<char>(ch);
+            return ch;
         }
-        return _target->sputc(static_cast<char>(ch));
+        _lines.push_back(_line);
+        _line.clear();
+        return pass_on() ? ch : traits_type::eof();
     }
-    int sync() override { return _target->pubsync(); }
+    int sync() override { return pass_on() ? _target->pubsync() : -1; }
 
 private:
+    bool pass_on()
+    {
+        const auto size = static_cast<std::streamsize>(_unwritten.size());
+        const bool written = _target->sputn(_unwritten.data(), size) == size;
+        _unwritten.clear();
+        return written;
+    }
+
     std::streambuf* _target;
     std::string _line;
+    std::string _unwritten;
     std::vector<std::string> _lines;
 };
 
@@ -650,6 +664,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
         record.time_option = options.time_since_admixture;
         record.rate_option = options.mutation_rate;
         record.output_folder = shown.shown_name();
+        record.log_detail = options.log;
         record.started_utc = started;
         return record;
     };
@@ -714,6 +729,7 @@ int run_command_line(const std::vector<std::string>& arguments, std::ostream& ou
         record.exit_status = status;
         record.bootstrap_refusal = without_last_newline(outcome.bootstrap_refusal);
         record.replicates_summarised = outcome.replicates;
+        record.replicate_threads = outcome.replicate_threads;
         record.warnings = warning_lines.lines();
         keep_record(record_path, record, err);
     };

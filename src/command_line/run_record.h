@@ -48,6 +48,8 @@ struct RunRecord {
     int replicates_summarised = 0;
     std::string resampling_used;  // "loci" or "copies" after a bootstrap, else ""
     int replicates_outside_0_1 = 0;  // replicates with a proportion below 0 or above 1
+    int replicate_threads = 0;       // the threads that estimated them
+    std::string log_detail = "full";  // what the log holds: full, summary or none
     std::vector<ParentResult> results;
     // The time since admixture and the mutation rate: the data file's, and the
     // options' that replaced them.

@@ -92,10 +92,11 @@ record_check "$work/identical_parents/command_line/run_record.json" \
 # The locus bootstrap names its scheme in the record, with every warning shown
 # and the count of replicates outside [0, 1], counted here from bootstrap.tsv.
 mkdir -p "$work/loci" && cp "$root/examples/example.txt" "$work/loci/" || exit 1
-(cd "$work/loci" && "$program" --resample loci -b 3 -q -o out example.txt > /dev/null 2> stderr)
+(cd "$work/loci" && "$program" --resample loci -b 3 --threads 2 -q -o out example.txt > /dev/null 2> stderr)
 record_check "$work/loci/out/run_record.json" "$work/loci/example.txt" \
     'record["answers"] == {"divergence": True, "replicates": 3, "seed": 1, "resample": "loci", "time": None, "rate": None}' \
     'record["bootstrap"]["resampling"] == "loci"' \
+    'record["bootstrap"]["threads"] == 2 and record["log"] == "full"' \
     'record["warnings"] == open(sys.argv[1].rsplit("/", 2)[0] + "/stderr").read().splitlines()' \
     'any(w.startswith("Warning: mY1 = 1.81718") for w in record["warnings"])' \
     'record["bootstrap"]["replicates_outside_0_1"] == sum(any(not 0 <= float(v) <= 1 for v in line.split("\t")[1:]) for line in open(sys.argv[1].rsplit("/", 1)[0] + "/bootstrap.tsv").readlines()[1:])'

@@ -4,6 +4,8 @@
 #                      tests/tools/exact_scan.py (expected.tsv), on standard output and in
 #                      scan.tsv, the same with 3 threads; scan.svg valid XML; the record
 #   refusals           usage and run errors: message, exit status, nothing overwritten
+#   interrupted        SIGINT and SIGTERM during the models: the record says "running" (the
+#                      earlier run's table removed) and then "interrupted", status 130 or 143
 #   identity           every model of a 6-candidate file against corvane on the data file
 #                      cut to its populations: mY, and the locus bootstrap's mean, SD and
 #                      quantiles, to the last bit (the records' shortest decimals)
@@ -66,6 +68,39 @@ refusals)
     mkdir out && cp data.txt out/scan.tsv
     expect_run 1 "corvane-scan: error: the input \"out/scan.tsv\" is the file \"out/scan.tsv\" that the scan writes; give it another name or choose another output folder" -- -o out out/scan.tsv
     cmp -s out/scan.tsv data.txt || fail "the data file named scan.tsv was overwritten"
+    "$scan" -q -o earlier data.txt > /dev/null || fail "a complete scan: exit status $?"
+    expect_run 2 "corvane-scan: error: --sources asks for models of 4 sources, but there are 3 candidates" -- --sources 4 -o earlier data.txt
+    [ ! -e earlier/scan.tsv ] && [ ! -e earlier/scan.svg ] || fail "an error stop left the earlier scan's table"
+    python3 -c 'import json, sys; r = json.load(open("earlier/run_record.json")); sys.exit(not (
+        r["state"] == "error stop" and r["exit_status"] == 2 and r["models"] == []))' || fail "the error stop's record"
+    ;;
+interrupted)
+    cd "$work" || exit 1
+    "$simulate" --parents 6 --mix 0.3,0.2,0.1,0.15,0.15,0.1 --split 1 --admixture-time 0.1 --theta 3 --copies 12 \
+        --loci 15 --seed 11 -o six.txt 2> /dev/null || fail "corvane-simulate"
+    for signal in INT TERM; do
+        "$scan" -q --sources 2 -o "$signal" six.txt > /dev/null || fail "the earlier scan: exit status $?"
+        # A script's & would ignore SIGINT: the scan gets the default action back.
+        env --default-signal=INT "$scan" --sources 1-6 -b 50000 -s 7 --threads 1 -o "$signal" six.txt \
+            > /dev/null 2> "$signal.progress" &
+        run=$!
+        until grep -q "models done" "$signal.progress" || ! kill -0 $run 2> /dev/null; do sleep 0.01; done
+        kill -STOP $run
+        cp "$signal/run_record.json" "$signal.running.json"
+        kill -CONT $run && kill -$signal $run
+        wait $run
+        python3 - "$signal" $? <<'PY' || fail "SIG$signal"
+import json, os, sys
+signal, status = sys.argv[1], int(sys.argv[2])
+running, ended = json.load(open(signal + ".running.json")), json.load(open(signal + "/run_record.json"))
+assert running["state"] == "running" and running["exit_status"] is None, running
+assert ended["state"] == "interrupted" and ended["exit_status"] == status == {"INT": 130, "TERM": 143}[signal], (ended, status)
+message = "the scan was interrupted by SIG%s; no table written" % signal
+assert ended["error"] == message and ended["models"] == [], ended
+assert open(signal + ".progress").read().splitlines()[-1] == "corvane-scan: error: " + message
+assert not os.path.exists(signal + "/scan.tsv") and not os.path.exists(signal + "/scan.svg")
+PY
+    done
     ;;
 identity)
     cd "$work" || exit 1

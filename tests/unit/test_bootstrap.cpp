@@ -188,6 +188,31 @@ TEST(Generator, SeedsSetTheStateWord)
     EXPECT_EQ(corvane::rand(), 346);  // reseeding restarts the sequence
 }
 
+TEST(Generator, JumpsAndSkippedDrawsLandWhereTheStepsLand)
+{
+    const std::uint32_t start = 123456789u;
+    std::uint32_t stepped = start;
+    std::uint64_t steps_made = 0;
+    for (const std::uint64_t steps : {0u, 1u, 2u, 7u, 8u, 9u, 1000u, 65537u}) {
+        for (; steps_made < steps; ++steps_made)
+            stepped = corvane::next_state(stepped);
+        EXPECT_EQ(corvane::jumped(start, corvane::generator_jump(steps)), stepped) << steps << " steps";
+    }
+    // The draws of a sample that draws a multiple of its size again: eight
+    // states at a time, then one by one.
+    for (const int n : {2, 3, 5, 8, 100, 4096, 32767})
+        for (const int draws : {0, 1, 7, 8, 9, 200})
+            for (const std::uint32_t seed : {1u, 2024u, 4294967295u}) {
+                std::uint32_t state = seed;
+                for (int kept = 0; kept < draws;) {
+                    state = corvane::next_state(state);
+                    kept += corvane::output_of(state) % n != 0 ? 1 : 0;
+                }
+                EXPECT_EQ(corvane::state_after_draws_redrawing_multiples(seed, n, draws), state)
+                    << n << " copies, " << draws << " draws, seed " << seed;
+            }
+}
+
 TEST(Generator, IsNotTheCLibraryGenerator)
 {
     corvane::srand(1);
@@ -224,6 +249,41 @@ TEST_F(Draws, NumberZeroIsDrawnAgainWhenHaplotypeZeroIsAbsent)
     EXPECT_EQ(corvane::rand(), numbers[offset]) << "each draw and each repeat takes one number";
     EXPECT_EQ(resampled(0, 1), (std::vector<int>{0, 0, 0})) << "a sample of size 0 holds nothing";
     EXPECT_EQ(resampled(0, 2), (std::vector<int>{0, 0, 0}));
+}
+
+TEST_F(Draws, ReservedDrawsAreTheDrawsMadeInOrder)
+{
+    // Haplotype 0 is absent from some samples, whose draws take a number again
+    // now and then, and present in the others, whose draws the generator jumps.
+    Coef_Admixture& c = fill({{{5, {0, 3, 2}}, {4, {2, 2, 0}}, {3, {0, 1, 2}}},
+                              {{6, {1, 2, 3}}, {2, {0, 2, 0}}, {40, {0, 30, 10}}}});
+    ASSERT_TRUE(c.copy_draws_reservable());
+    const auto all_counts = [&] {
+        std::vector<int> counts;
+        for (int l = 0; l < 2; ++l)
+            for (int p = 0; p < 3; ++p)
+                for (int count : resampled(l, p))
+                    counts.push_back(count);
+        return counts;
+    };
+    for (const unsigned seed : {3u, 2024u}) {
+        corvane::srand(seed);
+        std::vector<std::vector<int>> drawn;
+        for (int replicate = 0; replicate < 3; ++replicate) {
+            c.draw_copies(c._freq_hap_boot);
+            drawn.push_back(all_counts());
+        }
+        const std::uint32_t after_draws = corvane::generator::state;
+        corvane::srand(seed);
+        std::vector<std::uint32_t> starts;
+        for (int replicate = 0; replicate < 3; ++replicate)
+            starts.push_back(c.reserve_copy_draws());
+        EXPECT_EQ(corvane::generator::state, after_draws) << "seed " << seed;
+        for (int replicate = 2; replicate >= 0; --replicate) {
+            c.draw_copies_from(starts[static_cast<std::size_t>(replicate)], c._freq_hap_boot);
+            EXPECT_EQ(all_counts(), drawn[static_cast<std::size_t>(replicate)]) << "replicate " << replicate + 1;
+        }
+    }
 }
 
 TEST_F(Draws, HaplotypeZeroTakesTheNumberZeroAndTheLastPresentHaplotypeOneNumberLess)

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <sstream>
+#include <vector>
 
 #include "number_format.h"
 
@@ -55,4 +59,28 @@ TEST(FormatReal, InfinitiesAndNotANumbersAreSpelledOut)
     // Whatever sign the processor gave a not-a-number (x86-64 sets it, ARM64 clears it).
     EXPECT_EQ(format_real(nan), "-NAN");
     EXPECT_EQ(format_real(std::copysign(nan, -1.0)), "-NAN");
+}
+
+TEST(FormatReal, TheCachedTextIsTheTextOfTheValueItself)
+{
+    // Far more values than the cache has places, so that values share places;
+    // each comes twice, once formatted and once, perhaps, copied.
+    RealTextCache cache;
+    std::vector<float> values{0.0f, -0.0f, std::numeric_limits<float>::denorm_min(), -3.4e38f,
+                              std::numeric_limits<float>::infinity(), std::nanf("")};
+    std::uint32_t bits = 12345u;
+    for (int i = 0; i < 20000; ++i) {
+        bits = bits * 1664525u + 1013904223u;
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        values.push_back(i % 2 ? value : static_cast<float>(bits % 20000u) / 1000.0f);
+    }
+    for (int pass = 0; pass < 2; ++pass)
+        for (const float value : values) {
+            TextLine line;
+            line.real(value, cache);
+            std::ostringstream written;
+            line.end(written);
+            ASSERT_EQ(written.str(), format_real(value) + "\n") << "pass " << pass;
+        }
 }
