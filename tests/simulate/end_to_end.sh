@@ -42,6 +42,10 @@ reproducible)
     "$simulate" --tree '(parent1:2,parent2:2,parent3:2);' --admixture parent1:0.2,parent2:0.3,parent3:0.5 \
         --admixture-time 0.1 --theta 3 --copies 4,5,6,7 --loci 20 --seed 11 -o tree.txt 2>/dev/null
     cmp a.txt tree.txt || fail "the star as a tree wrote another file"
+    # The same star with a branch of length 0 inside: an epoch of no length draws nothing.
+    "$simulate" --tree '((parent1:2,parent2:2):0,parent3:2);' --admixture parent1:0.2,parent2:0.3,parent3:0.5 \
+        --admixture-time 0.1 --theta 3 --copies 4,5,6,7 --loci 20 --seed 11 -o nested.txt 2>/dev/null
+    cmp tree.txt nested.txt || fail "a branch of length 0 changed the file"
     ;;
 by_hand)
     "$simulate" --mix 0.4,0.6 --split 1 --admixture-time 0.25 --theta 1e-9 --copies 3,4,5 --loci 2 \
