@@ -208,15 +208,15 @@ ln -s ../outside.txt out/run_record.json.partial
 cmp -s example.txt run_record.json.partial || fail "a data file named run_record.json.partial was overwritten"
 [ "$(cat outside.txt)" = outside ] && [ -L out/run_record.json.partial ] || fail "a link beside the record was written through"
 
-# Names that are not UTF-8: a missing data file is an ordinary error stop, and
-# the record shows the stray bytes as the messages do.
+# Names that are not UTF-8 (stray bytes, an overlong form): a missing data file
+# is an ordinary error stop, and the record shows the stray bytes as the messages do.
 mkdir -p "$work/"$'\xfe' && cd "$work/"$'\xfe' || exit 1
-"$program" -q -o $'\xfd' $'\xff.txt' > /dev/null 2> stderr
+"$program" -q -o $'\xf0\x8f\xbf\xbf' $'\xff.txt' > /dev/null 2> stderr
 [ $? = 1 ] && grep -q 'cannot open the data file "\\xFF.txt"' stderr || fail "a name not UTF-8: not an error stop"
 python3 -c 'import json, sys; r = json.load(open(sys.argv[1])); sys.exit(not (
     r["data_file"] == {"path": "\\xFF.txt", "size": None, "sha256": None} and r["exit_status"] == 1 and
     r["command_line"][-1] == "\\xFF.txt" and r["working_folder"].endswith("/\\xFE") and
-    r["output_folder"].endswith("/\\xFD")))' $'\xfd'/run_record.json || fail "a name not UTF-8: the record"
+    r["output_folder"].endswith("/\\xF0\\x8F\\xBF\\xBF")))' $'\xf0\x8f\xbf\xbf'/run_record.json || fail "a name not UTF-8: the record"
 
 # An interrupted run: the record says "running" from the start, in place of an
 # earlier run's; it ends with 130 (SIGINT) or 143 (SIGTERM) through the error

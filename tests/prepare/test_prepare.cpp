@@ -80,6 +80,7 @@ TEST(PrepareHaplotypeOrder, NamesCompareDigitRunsByValue)
     EXPECT_FALSE(natural_less("2", "01"));
     EXPECT_TRUE(natural_less("07", "7"));  // equal values: byte order
     EXPECT_FALSE(natural_less("7", "07"));
+    EXPECT_TRUE(natural_less("x1b", "x2"));  // a run is compared by its digits alone
 }
 
 TEST(PrepareHaplotypeOrder, SizesAndRepeatVectorsCompareNumerically)

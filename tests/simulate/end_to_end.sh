@@ -42,6 +42,10 @@ reproducible)
     "$simulate" --tree '(parent1:2,parent2:2,parent3:2);' --admixture parent1:0.2,parent2:0.3,parent3:0.5 \
         --admixture-time 0.1 --theta 3 --copies 4,5,6,7 --loci 20 --seed 11 -o tree.txt 2>/dev/null
     cmp a.txt tree.txt || fail "the star as a tree wrote another file"
+    # The same star with a branch of length 0 inside: an epoch of no length draws nothing.
+    "$simulate" --tree '((parent1:2,parent2:2):0,parent3:2);' --admixture parent1:0.2,parent2:0.3,parent3:0.5 \
+        --admixture-time 0.1 --theta 3 --copies 4,5,6,7 --loci 20 --seed 11 -o nested.txt 2>/dev/null
+    cmp tree.txt nested.txt || fail "a branch of length 0 changed the file"
     ;;
 by_hand)
     "$simulate" --mix 0.4,0.6 --split 1 --admixture-time 0.25 --theta 1e-9 --copies 3,4,5 --loci 2 \
@@ -77,6 +81,11 @@ failed_write)
         || fail "message: $(cat stderr.txt)"
     echo "an earlier data file" | cmp -s - out.txt || fail "the earlier data file was changed"
     [ "$(ls)" = "$(printf 'out.txt\nstderr.txt')" ] || fail "files left behind: $(ls | tr '\n' ' ')"
+    # A key file that cannot be written takes the data file written beside it away.
+    "$simulate" --copies 3 --loci 2 -o out.txt --key missing/key.tsv 2> stderr.txt
+    [ $? -eq 1 ] || fail "a key file in a missing folder: exit status not 1"
+    echo "an earlier data file" | cmp -s - out.txt || fail "a failed key file: the earlier data file was changed"
+    [ "$(ls)" = "$(printf 'out.txt\nstderr.txt')" ] || fail "a failed key file left: $(ls | tr '\n' ' ')"
     ;;
 estimate)
     # Over seeds 101-200 of this design corvane's mY1 had mean 0.300 and SD 0.039:
@@ -117,6 +126,13 @@ refusals)
 --mutation steps|2|corvane-simulate: error: --mutation: expected sites or smm, found "steps"
 --theta 5000 --copies 700 --loci 3|1|corvane-simulate: error: the simulated locus 1 of 3 holds [0-9]{4} distinct haplotypes, more than the 1000 a data file takes at one locus. No file was written; choose a smaller --theta or fewer --copies.
 CASES
+    # --help names each option's value as the model's description does.
+    help=$("$simulate" --help)
+    for option in "--parents P" "--mix m1,m2,..." "--split tau" "--admixture-time t" "--theta theta" "--copies n" \
+                  "--loci L" "--seed S" "--tree NEWICK" "--admixture A:m,C:m,..." "--hybrid H" "--mutation sites|smm" \
+                  "-o FILE" "--key FILE"; do
+        grep -q -F -- "  $option " <<< "$help" || fail "--help does not show $option"
+    done
     ;;
 *)
     fail "unknown check $3"
