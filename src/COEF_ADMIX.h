@@ -141,6 +141,9 @@ public:
     int replicate_threads_allowed() const { return _replicate_threads_allowed; }
     // The threads the storage check is to make room for, set before it.
     void set_replicate_threads(int threads) { _replicate_threads_wanted = threads; }
+    // The threads that may share the reading of the data file and its echo in
+    // the log; set before the data file is read.
+    void set_reading_threads(int threads) { _reading_threads = threads; }
 
     // Checks beyond the estimator's own arithmetic. Each returns 1 when the data
     // allow the step and 0 otherwise, with the reason in error_message().
@@ -182,7 +185,14 @@ private:
     int refuse_bootstrap_beyond_memory(long double needed_bytes, bool resample_loci);
     void allocate_replicate_estimates(int nb_boot);
     void write_data_echo();
-    void write_count_rows(std::ostream& out, int** counts, int locus);
+    std::vector<int> echo_piece_ends(int threads) const;
+    std::int64_t echo_values(int locus) const;
+    // A distance or count in the echo takes about this many characters; a
+    // piece of the echo holds at most about this many values.
+    static constexpr std::int64_t echo_characters_per_value = 8;
+    static constexpr std::int64_t most_echo_values_per_piece = 128 * 1024;
+    void echo_loci(int from, int to, TextLine& line, RealTextCache& distance_texts, std::ostream& out);
+    void write_count_rows(std::ostream& out, TextLine& line, int** counts, int locus);
     void start_coal_times();
     void add_locus_means(const float* tot_diff, const float* count_diff);
     int finish_coal_times(int loci);
@@ -204,6 +214,7 @@ private:
     std::ostream* _log = &log_file;
     LogDetail _log_detail = LogDetail::full;
     int _replicate_threads_wanted = 1;
+    int _reading_threads = 1;
     int _replicate_threads_allowed = 1;
     bool _replicate_blocks_logged = true;
     std::unique_ptr<BlockLogWriter> _log_writer;

@@ -24,6 +24,7 @@
 #include "quoted_text.h"
 #include "random_numbers.h"
 #include "replicate_estimator.h"
+#include "replicate_threads.h"
 #include "whole_number.h"
 
 
@@ -69,6 +70,8 @@ public:
         else
             ++kind->hidden;
     }
+
+    bool empty() const { return _kinds.empty(); }
 
     void write(std::ostream& out) const
     {
@@ -151,6 +154,13 @@ class DataFileReader {
 public:
     DataFileReader(const std::string& file_name, std::string contents)
         : _file_name(file_name), _tokens(std::move(contents)), _findings(file_name) {}
+    // A reader of `whole`'s file from `position` on, with findings of its own,
+    // for one thread's part of the file; `whole` must outlive it.
+    DataFileReader(const DataFileReader& whole, std::size_t position)
+        : _file_name(whole._file_name), _tokens(whole._tokens, position), _findings(whole._file_name) {}
+
+    std::size_t position() const { return _tokens.position(); }
+    void seek(std::size_t position) { _tokens.seek(position); }
 
     const std::string& message() const { return _message; }
     DataFileFindings& findings() { return _findings; }
@@ -212,12 +222,17 @@ public:
     // and then forgotten, so that the storage can be sized before it is filled.
     // Stops at the first token that is no number of haplotypes from 0 to `most`,
     // or at the end of the file: the loci from there on count 0 haplotypes, and
-    // the reading proper stops at that very place with its message.
-    std::vector<int> haplotypes_ahead(int loci, int most)
+    // the reading proper stops at that very place with its message. When every
+    // locus was passed, `starts` holds where each locus's block starts and,
+    // last, where the section ends; otherwise it is empty.
+    std::vector<int> haplotypes_ahead(int loci, int most, std::vector<std::size_t>& starts)
     {
         std::vector<int> haplotypes(static_cast<std::size_t>(loci), 0);
         const std::size_t resume = _tokens.position();
-        for (int l = 0; l < loci; ++l) {
+        starts.clear();
+        int passed = 0;
+        for (int l = 0; l < loci; ++l, ++passed) {
+            starts.push_back(_tokens.position());
             int n = 0;
             if (!_tokens.skip(1) || !_tokens.next(_token) || parse_whole_token(_token, n) != WholeNumberScan::ok ||
                 n < 0 || n > most)
@@ -226,6 +241,9 @@ public:
             if (!_tokens.skip(static_cast<std::size_t>(n) * (n + 1) / 2))
                 break;
         }
+        starts.push_back(_tokens.position());
+        if (passed != loci || !_message.empty())
+            std::vector<std::size_t>().swap(starts);
         _tokens.seek(resume);
         return haplotypes;
     }
@@ -358,6 +376,79 @@ template <class T>
 void release(std::vector<T>& table)
 {
     std::vector<T>().swap(table);
+}
+
+// The distance block of locus i: a label, the number of haplotypes and the
+// lower triangle of the distance matrix with its diagonal, row by row, into the
+// storage sized for the `stored` haplotypes read ahead (at most `most`).
+// False, with the reader's message, at the first token that does not fit.
+bool read_distance_block(DataFileReader& reader, int i, int most, int stored, float** distances)
+{
+    int haplotypes = 0;
+    if (!reader.label([&] { return "the label of " + locus_text(i) + " in the distance section"; }) ||
+        !reader.whole(haplotypes, [&] { return "the number of haplotypes of " + locus_text(i); }))
+        return false;
+    if (haplotypes < 0 || haplotypes > most)
+        return reader.fail("the number of haplotypes of " + locus_text(i) + " is " + std::to_string(haplotypes) +
+                           "; it must lie between 0 and " + std::to_string(most));
+    for (int j = 0; j < stored; ++j) {
+        for (int k = 0; k <= j; ++k) {
+            float& distance = distances[j][k];
+            if (!reader.real(distance, [&] {
+                    return "the distance between haplotypes " + std::to_string(j) + " and " + std::to_string(k) +
+                           " of " + locus_text(i);
+                }))
+                return false;
+            distances[k][j] = distance;
+            note_doubtful_distance(reader.findings(), i, j, k, distance);
+        }
+    }
+    return true;
+}
+
+// A distance section worth sharing among threads holds this many distances.
+constexpr std::int64_t distances_worth_threads = 64 * 1024;
+
+// Reads the distance section in parts of consecutive loci side by side, each
+// thread with a reader of its own starting at its first locus (`starts`, from
+// the reading ahead). True when every part was read without a problem or a
+// finding: `reader` then stands at the count section. Otherwise nothing is
+// taken from the parts, and the section is to be read again in order from where
+// `reader` stands, so that the message and the findings are those of a reading
+// from start to end.
+bool read_distances_side_by_side(DataFileReader& reader, const std::vector<std::size_t>& starts, int threads,
+                                 int loci, int most, const int* stored, float*** distances)
+{
+    if (threads < 2 || starts.size() != static_cast<std::size_t>(loci) + 1 || plain_arithmetic_forced())
+        return false;
+    std::vector<std::int64_t> before(static_cast<std::size_t>(loci) + 1, 0);
+    for (int i = 0; i < loci; ++i)
+        before[i + 1] = before[i] + std::int64_t{stored[i]} * (stored[i] + 1) / 2;
+    if (before.back() < distances_worth_threads)
+        return false;
+    // Parts of about the same number of distances.
+    std::vector<int> first_locus{0};
+    for (int part = 1; part < threads; ++part) {
+        int end = first_locus.back();
+        while (end < loci && before[end] < before.back() * part / threads)
+            ++end;
+        if (end > first_locus.back() && end < loci)
+            first_locus.push_back(end);
+    }
+    first_locus.push_back(loci);
+    const int parts = static_cast<int>(first_locus.size()) - 1;
+    std::vector<char> clean(static_cast<std::size_t>(parts), 0);
+    run_side_by_side(parts, threads, [&](int part) {
+        DataFileReader own(reader, starts[first_locus[part]]);
+        bool read = true;
+        for (int i = first_locus[part]; read && i < first_locus[part + 1]; ++i)
+            read = read_distance_block(own, i, most, stored[i], distances[i]);
+        clean[part] = read && own.findings().empty();
+    });
+    if (std::find(clean.begin(), clean.end(), 0) != clean.end())
+        return false;
+    reader.seek(starts.back());
+    return true;
 }
 
 }  // namespace
@@ -661,11 +752,12 @@ int Coef_Admixture::read_data_in_file()
         return 0;
     };
     std::vector<int> haplotypes;
+    std::vector<std::size_t> locus_starts;
     long double needed = main_storage_bytes(P, L, 0, 0, 0);
     if (!storage_fits(needed))
         return refuse_storage(needed);
     try {
-        haplotypes = reader.haplotypes_ahead(L, MAX_NB_ALLELES);
+        haplotypes = reader.haplotypes_ahead(L, MAX_NB_ALLELES, locus_starts);
     } catch (const std::bad_alloc&) {
         return refuse_storage(needed, false);
     }
@@ -688,37 +780,19 @@ int Coef_Admixture::read_data_in_file()
     std::vector<int>().swap(haplotypes);
 
     // Distance section: per locus a label, the number of haplotypes and the lower
-    // triangle of the distance matrix with its diagonal, row by row.
-    for (int i = 0; i < L; ++i) {
-        // The storage holds the number read ahead (the same tokens), which is 0
-        // from a locus whose number is not valid on.
-        int haplotypes = 0;
-        if (!reader.label([&] { return "the label of " + locus_text(i) + " in the distance section"; }) ||
-            !reader.whole(haplotypes, [&] { return "the number of haplotypes of " + locus_text(i); })) {
-            refuse(reader.message());
-            return 0;
-        }
-        if (haplotypes < 0 || haplotypes > MAX_NB_ALLELES) {
-            reader.fail("the number of haplotypes of " + locus_text(i) + " is " + std::to_string(haplotypes) +
-                        "; it must lie between 0 and " + std::to_string(MAX_NB_ALLELES));
-            refuse(reader.message());
-            return 0;
-        }
-        for (int j = 0; j < _num_alleles_loci[i]; ++j) {
-            for (int k = 0; k <= j; ++k) {
-                float& distance = _dist_haplotypes[i][j][k];
-                if (!reader.real(distance, [&] {
-                        return "the distance between haplotypes " + std::to_string(j) + " and " +
-                               std::to_string(k) + " of " + locus_text(i);
-                    })) {
-                    refuse(reader.message());
-                    return 0;
-                }
-                _dist_haplotypes[i][k][j] = distance;
-                note_doubtful_distance(reader.findings(), i, j, k, distance);
+    // triangle of the distance matrix with its diagonal, row by row. The storage
+    // holds the number read ahead (the same tokens), which is 0 from a locus
+    // whose number is not valid on.
+    if (!read_distances_side_by_side(reader, locus_starts, _reading_threads, L, MAX_NB_ALLELES, _num_alleles_loci,
+                                     _dist_haplotypes)) {
+        for (int i = 0; i < L; ++i) {
+            if (!read_distance_block(reader, i, MAX_NB_ALLELES, _num_alleles_loci[i], _dist_haplotypes[i])) {
+                refuse(reader.message());
+                return 0;
             }
         }
     }
+    release(locus_starts);
 
     // Count section: per locus a label, the P+1 sample sizes (hybrid first) and
     // one row of P+1 counts per haplotype.
@@ -763,53 +837,108 @@ int Coef_Admixture::read_data_in_file()
 }
 
 // The echo of the data is the bulk of the log before the bootstrap (every
-// distance of every locus). It is gathered in memory and written in blocks of
-// at least LogBlocks::block_bytes, the last one flushed, instead of one write
-// per line: a crash before the estimate loses nothing a rerun would not write
-// again. The straightforward implementation writes and flushes line by line.
+// distance of every locus). It is made in pieces of consecutive loci, side by
+// side on the run's threads, and each piece is written in one block, in the
+// order of the loci: a crash before the estimate loses nothing a rerun would
+// not write again. The straightforward implementation writes and flushes line
+// by line.
 void Coef_Admixture::write_data_echo()
 {
     if (_log_detail == LogDetail::none)
         return;  // the log goes nowhere
-    std::string gathered;
-    log_blocks::TextGatherer gatherer;
-    gatherer.gather_into(&gathered);
-    std::ostream gathering(&gatherer);
-    const bool line_by_line = plain_arithmetic_forced();
-    std::ostream& out = line_by_line ? static_cast<std::ostream&>(log_file) : gathering;
-    const auto write_when_full = [&] {
-        if (gathered.size() < LogBlocks::block_bytes)
-            return;
-        log_file.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
-        gathered.clear();
-    };
-    RealTextCache distance_texts;
-    out << "-----" << std::endl;
-    out << "Read from data file:" << std::endl;
-    for (int i = 0; i < _nb_loci; ++i) {
-        (_line << "Locus " << i << ":").end(out);
-        write_count_rows(out, _freq_haplotypes[i], i);
+    if (plain_arithmetic_forced()) {
+        log_file << "-----" << std::endl;
+        log_file << "Read from data file:" << std::endl;
+        RealTextCache distance_texts;
+        echo_loci(0, _nb_loci, _line, distance_texts, log_file);
+        return;
+    }
+    const std::string heading = "-----\nRead from data file:\n";
+    log_file.write(heading.data(), static_cast<std::streamsize>(heading.size()));
+    const int threads = std::max(1, _reading_threads);
+    const std::vector<int> ends = echo_piece_ends(threads);
+    std::vector<std::string> texts(static_cast<std::size_t>(threads));
+    for (std::size_t first = 0; first < ends.size(); first += texts.size()) {
+        const int pieces = static_cast<int>(std::min(texts.size(), ends.size() - first));
+        run_side_by_side(pieces, threads, [&](int i) {
+            const std::size_t piece = first + static_cast<std::size_t>(i);
+            const int from = piece == 0 ? 0 : ends[piece - 1];
+            std::string& text = texts[static_cast<std::size_t>(i)];
+            text.clear();
+            std::int64_t values = 0;
+            for (int locus = from; locus < ends[piece]; ++locus)
+                values += echo_values(locus);
+            text.reserve(static_cast<std::size_t>(values) * echo_characters_per_value);
+            log_blocks::TextGatherer gatherer;
+            gatherer.gather_into(&text);
+            std::ostream gathering(&gatherer);
+            TextLine line;
+            RealTextCache distance_texts;
+            echo_loci(from, ends[piece], line, distance_texts, gathering);
+        });
+        for (int i = 0; i < pieces; ++i)
+            log_file.write(texts[static_cast<std::size_t>(i)].data(),
+                           static_cast<std::streamsize>(texts[static_cast<std::size_t>(i)].size()));
+    }
+    log_file.flush();
+}
+
+// Where the echo's pieces end: loci cut into pieces of about the same text, as
+// many as the threads while the echo is short, more (a multiple of the
+// threads) of at most about a megabyte when it is long, so that the pieces in
+// memory stay few and each is worth a thread. A locus is never split.
+std::vector<int> Coef_Admixture::echo_piece_ends(int threads) const
+{
+    std::vector<std::int64_t> values_before(static_cast<std::size_t>(_nb_loci) + 1, 0);
+    for (int i = 0; i < _nb_loci; ++i)
+        values_before[i + 1] = values_before[i] + echo_values(i);
+    const std::int64_t all_values = values_before.back();
+    const std::int64_t rounds = all_values / (threads * most_echo_values_per_piece) + 1;
+    const std::int64_t pieces = rounds * threads;
+    std::vector<int> ends;
+    int end = 0;
+    for (std::int64_t piece = 1; piece <= pieces && end < _nb_loci; ++piece) {
+        const std::int64_t values_so_far = all_values * piece / pieces;
+        while (end < _nb_loci && (values_before[end] < values_so_far || piece == pieces))
+            ++end;
+        if (ends.empty() || ends.back() < end)
+            ends.push_back(end);
+    }
+    return ends;
+}
+
+// The distances and counts of locus i in the echo, and one for its heading.
+std::int64_t Coef_Admixture::echo_values(int i) const
+{
+    const std::int64_t n = _num_alleles_loci[i];
+    return n * (n + 1) / 2 + n * (_nb_parent_pops + 1) + 1;
+}
+
+// The echo of loci from .. to-1: each locus's counts, one line per population,
+// and its distance matrix, one line per haplotype.
+void Coef_Admixture::echo_loci(int from, int to, TextLine& line, RealTextCache& distance_texts, std::ostream& out)
+{
+    for (int i = from; i < to; ++i) {
+        (line << "Locus " << i << ":").end(out);
+        write_count_rows(out, line, _freq_haplotypes[i], i);
         out << "Distance matrix between haplotypes:" << std::endl;
         for (int j = 0; j < _num_alleles_loci[i]; ++j) {
             for (int k = 0; k <= j; ++k)
-                _line.real(_dist_haplotypes[i][j][k], distance_texts) << ' ';
-            _line.end(out);
-            write_when_full();
+                line.real(_dist_haplotypes[i][j][k], distance_texts) << ' ';
+            line.end(out);
         }
     }
-    log_file.write(gathered.data(), static_cast<std::streamsize>(gathered.size()));
-    log_file.flush();
 }
 
 // One line per population: "Population p: " and the counts of the locus, each
 // followed by a blank.
-void Coef_Admixture::write_count_rows(std::ostream& out, int** counts, int locus)
+void Coef_Admixture::write_count_rows(std::ostream& out, TextLine& line, int** counts, int locus)
 {
     for (int p = 0; p <= _nb_parent_pops; ++p) {
-        _line << "Population " << p << ": ";
+        line << "Population " << p << ": ";
         for (int h = 0; h < _num_alleles_loci[locus]; ++h)
-            _line << counts[p][h] << ' ';
-        _line.end(out);
+            line << counts[p][h] << ' ';
+        line.end(out);
     }
 }
 

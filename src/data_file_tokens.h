@@ -12,7 +12,18 @@
 // cut into tokens on demand; line breaks carry no meaning.
 class DataFileTokens {
 public:
-    explicit DataFileTokens(std::string contents) : _text(std::move(contents)) {}
+    explicit DataFileTokens(std::string contents)
+        : _owned(std::move(contents)), _text(_owned.data()), _size(_owned.size())
+    {
+    }
+    // The tokens of `whole`'s text from `position` on; `whole` must outlive
+    // them. Several threads may each read a part of one file so.
+    DataFileTokens(const DataFileTokens& whole, std::size_t position)
+        : _text(whole._text), _size(whole._size), _pos(position)
+    {
+    }
+    DataFileTokens(const DataFileTokens&) = delete;
+    DataFileTokens& operator=(const DataFileTokens&) = delete;
 
     // The next token, or false at the end of the file.
     bool next(std::string& token)
@@ -20,7 +31,7 @@ public:
         const std::size_t start = pass_token();
         if (start == _pos)
             return false;
-        token.assign(_text, start, _pos - start);
+        token.assign(_text + start, _pos - start);
         return true;
     }
 
@@ -41,15 +52,17 @@ private:
     // Moves past the next token; returns where it starts (_pos when there is none).
     std::size_t pass_token()
     {
-        while (_pos < _text.size() && is_white_space(static_cast<unsigned char>(_text[_pos])))
+        while (_pos < _size && is_white_space(static_cast<unsigned char>(_text[_pos])))
             ++_pos;
         const std::size_t start = _pos;
-        while (_pos < _text.size() && !is_white_space(static_cast<unsigned char>(_text[_pos])))
+        while (_pos < _size && !is_white_space(static_cast<unsigned char>(_text[_pos])))
             ++_pos;
         return start;
     }
 
-    std::string _text;
+    const std::string _owned;  // empty for the tokens of another's text
+    const char* const _text;
+    const std::size_t _size;
     std::size_t _pos = 0;
 };
 

@@ -62,6 +62,8 @@ public:
         _M = square(_M_block, _M_rows);
         _precise.reserve(_n);
         _choice = estimate_core::every_population(_n, _parent_rows);
+        if (_log_blocks)
+            _log_text_bytes = static_cast<std::size_t>(replicate_log_text_bytes(record, resample_loci));
     }
 
     // Under the draw lock: the loci drawn, or the generator moved past the
@@ -82,6 +84,10 @@ public:
     {
         if (!_loci && _c.copy_draws_reservable())
             _c.draw_copies_from(_draws_start, _counts.data());
+        // Room for the whole text at once: a text that grew step by step would
+        // be copied into fresh memory at every step.
+        if (_log_blocks && outcome.log_text.capacity() < _log_text_bytes)
+            outcome.log_text.reserve(_log_text_bytes);
         _gatherer.gather_into(&outcome.log_text);
         if (_loci)
             times_of_drawn_loci();
@@ -205,6 +211,7 @@ private:
     Coef_Admixture& _c;
     const bool _loci;
     const bool _log_blocks;
+    std::size_t _log_text_bytes = 0;  // the longest log text of a replicate
     const int _n;
     const int _populations;
     std::vector<int**> _counts;
@@ -235,9 +242,28 @@ std::unique_ptr<ReplicateEstimator> make_replicate_estimator(Coef_Admixture& rec
     return std::make_unique<ReplicateOnThread>(record, resample_loci, log_blocks);
 }
 
-// The tables above, and the log text of one replicate: per locus its heading
-// and one line per population with a count per haplotype, each at most as long
-// as the sample size; then the times and the equations.
+// The log text of one replicate, at most: per locus its heading and one line
+// per population with a count per haplotype, each at most as long as the
+// sample size; then the times and the equations.
+long double replicate_log_text_bytes(const Coef_Admixture& record, bool resample_loci)
+{
+    const long double populations = record._nb_parent_pops + 1.0L;
+    const long double cells = populations * populations;
+    long double text = 64 + (cells + populations) * 100 + populations * populations * 40;
+    for (int l = 0; l < record._nb_loci; ++l) {
+        if (resample_loci) {
+            text += 12;
+            continue;
+        }
+        text += 20;
+        for (int p = 0; p < record._nb_parent_pops + 1; ++p)
+            text += 16 + static_cast<long double>(record._num_alleles_loci[l]) *
+                             count_text_bytes(record._sample_sizes[l][p]);
+    }
+    return text;
+}
+
+// The tables above, and `texts` log texts of one replicate.
 long double replicate_thread_bytes(const Coef_Admixture& record, bool resample_loci, bool log_blocks, int texts)
 {
     const long double overhead = 16;
@@ -246,28 +272,15 @@ long double replicate_thread_bytes(const Coef_Admixture& record, bool resample_l
     const long double cells = populations * populations;
     long double haplotypes = 0;
     int most = 0;
-    long double text = 0;
     for (int l = 0; l < record._nb_loci; ++l) {
-        const int n = record._num_alleles_loci[l];
-        haplotypes += n;
-        most = std::max(most, n);
-        if (!log_blocks)
-            continue;
-        if (resample_loci) {
-            text += 12;
-            continue;
-        }
-        text += 20;
-        for (int p = 0; p < record._nb_parent_pops + 1; ++p)
-            text += 16 + static_cast<long double>(n) * count_text_bytes(record._sample_sizes[l][p]);
+        haplotypes += record._num_alleles_loci[l];
+        most = std::max(most, record._num_alleles_loci[l]);
     }
-    if (log_blocks)
-        text += 64 + (cells + populations) * 100 + populations * populations * 40;
     long double bytes = 4 * (3 * populations + 2 * cells) + 24 * cells + 20 * overhead;  // times, equations, tables
     if (resample_loci)
         bytes += 4 * L;
     else
         bytes += 8 * L + 8 * L * populations + 4 * populations * haplotypes +
                  PairSums::working_bytes(populations, most);
-    return bytes + texts * text;
+    return log_blocks ? bytes + texts * replicate_log_text_bytes(record, resample_loci) : bytes;
 }

@@ -16,6 +16,9 @@ class Coef_Admixture;
 std::unique_ptr<ReplicateEstimator> make_replicate_estimator(Coef_Admixture& record, bool resample_loci,
                                                              bool log_blocks);
 
+// The bytes of one replicate's log text, at most.
+long double replicate_log_text_bytes(const Coef_Admixture& record, bool resample_loci);
+
 // The bytes one such thread holds at most, its log text included (texts:
 // how many replicates' log blocks it may stand for).
 long double replicate_thread_bytes(const Coef_Admixture& record, bool resample_loci, bool log_blocks, int texts);

@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
@@ -148,7 +149,63 @@ private:
     std::exception_ptr _failure;
 };
 
+// Starts up to `count` threads, made by start(0), start(1), ..., as many as
+// can be had. They start with SIGINT and SIGTERM blocked, so that an interrupt
+// is noted on the run's own thread, which looks for it between its steps.
+template <class Start>
+void start_threads(std::vector<std::thread>& threads, std::size_t count, Start start)
+{
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    try {
+        for (std::size_t t = 0; t < count; ++t)
+            threads.push_back(start(t));
+    } catch (const std::system_error&) {
+        // as many threads as could be had
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
 }  // namespace
+
+void run_side_by_side(int count, int threads, const std::function<void(int)>& task)
+{
+    std::mutex mutex;
+    int next = 0;
+    std::exception_ptr failure;
+    // Each thread, the caller's too, takes the next task until none is left
+    // or one has failed.
+    const auto take_tasks = [&] {
+        for (;;) {
+            int mine = 0;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (next >= count || failure)
+                    return;
+                mine = next++;
+            }
+            try {
+                task(mine);
+            } catch (...) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (!failure)
+                    failure = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const int wanted = std::max(0, std::min(threads, count) - 1);
+    start_threads(helpers, static_cast<std::size_t>(wanted), [&](std::size_t) { return std::thread(take_tasks); });
+    take_tasks();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
 
 void estimate_replicates_in_parallel(int replicates, int threads,
                                      const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
@@ -170,21 +227,8 @@ void estimate_replicates_in_parallel(int replicates, int threads,
                 worker.join();
         }
     } join_when_done{pipeline, workers};
-    // The threads start with SIGINT and SIGTERM blocked, so that an interrupt is
-    // noted on the run's own thread, which looks for it between replicates.
-    sigset_t interrupts;
-    sigset_t before;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
-    try {
-        for (auto& estimator : estimators)
-            workers.emplace_back(&ReplicatePipeline::work, &pipeline, std::ref(*estimator));
-    } catch (const std::system_error&) {
-        // as many threads as could be had
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    start_threads(workers, estimators.size(),
+                  [&](std::size_t t) { return std::thread(&ReplicatePipeline::work, &pipeline, std::ref(*estimators[t])); });
     if (workers.empty())
         throw std::bad_alloc();  // no thread to be had: the machine's resources ran out
     pipeline.commit_in_order(commit);

@@ -53,6 +53,14 @@ void estimate_replicates_in_parallel(int replicates, int threads,
                                      const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
                                      const std::function<bool(int, ReplicateOutcome&)>& commit);
 
+// Runs task(0) ... task(count - 1), each once, on up to `threads` threads, the
+// caller's among them, and returns when every task has ended: for the work of
+// reading a data file that splits into independent parts. When no further
+// thread can be had, the threads there are run the rest. An exception thrown by
+// a task (memory that ran out) is thrown again here once every thread has
+// ended.
+void run_side_by_side(int count, int threads, const std::function<void(int)>& task);
+
 // Outcomes waiting beside each thread's own: the storage estimate counts this
 // many texts per thread.
 constexpr int outcomes_per_thread = 3;

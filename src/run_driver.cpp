@@ -61,6 +61,7 @@ public:
         for (const std::string& name : settings.guarded_files)
             _folder.guard(name);
         c.set_log_detail(settings.log_detail);
+        c.set_reading_threads(threads_asked());
         if (settings.when_folder_taken)
             _folder.when_taken(settings.when_folder_taken);
     }
@@ -361,12 +362,15 @@ private:
     // storage estimate allowed.
     int replicate_threads() const { return std::min(replicate_threads_wanted(), c.replicate_threads_allowed()); }
 
-    int replicate_threads_wanted() const
+    int replicate_threads_wanted() const { return std::max(1, std::min(threads_asked(), c._nb_bootstrap)); }
+
+    // The threads asked for, or the default; one when the plain arithmetic is
+    // forced.
+    int threads_asked() const
     {
         if (plain_arithmetic_forced())
             return 1;
-        const int asked = _settings.threads > 0 ? _settings.threads : default_thread_count();
-        return std::max(1, std::min(asked, c._nb_bootstrap));
+        return _settings.threads > 0 ? _settings.threads : default_thread_count();
     }
 
     void write_bootstrap_line(int replicate, const float* row)

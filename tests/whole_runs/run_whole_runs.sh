@@ -3,8 +3,12 @@
 #
 #   run_whole_runs.sh PROGRAM GENERATOR plain_agrees
 #       the three benchmark workloads (and the dense one answered "n" at the
-#       molecular question), each run with the fast paths and with the plain
-#       arithmetic forced: every file and the console must be byte-identical.
+#       molecular question), each run with the fast paths on 3 threads and with
+#       the plain arithmetic forced: every file, the console and the warnings
+#       must be byte-identical. Two more runs of the many-loci workload, whose
+#       data file is read in parts side by side, have a doubtful distance and
+#       a distance that is no number in the last part: the same warnings, the
+#       same message.
 #   run_whole_runs.sh PROGRAM GENERATOR one_gigabyte
 #       100000 loci of 20 haplotypes, 3 parental populations, 10 replicates,
 #       under a 1 GiB limit on virtual memory: the run must complete.
@@ -27,7 +31,7 @@ run() {  # FOLDER WORKLOAD ANSWERS [environment...]
     shift 3
     mkdir -p "$folder"
     cp "$work/$workload.txt" "$folder/data.txt"
-    (cd "$folder" && printf '%b' "$answers" | env "$@" "$program" > console.txt)
+    (cd "$folder" && printf '%b' "$answers" | env "$@" "$program" > console.txt 2> errors.txt)
     echo $? > "$folder/status"
 }
 
@@ -38,19 +42,33 @@ generate() {
 case "$3" in
 plain_agrees)
     for workload in dense sparse loci; do generate "$workload"; done
+    # The diagonal of haplotype 0 of locus 690 (of 700) made -0.5, then x.
+    for change in doubtful:-0.5 broken:x; do
+        awk -v to="${change#*:}" '!done && /^Locus690 / { print; getline; print to; done = 1; next } { print }' \
+            "$work/loci.txt" > "$work/loci_${change%%:*}.txt"
+    done
     cases=("dense:data.txt\ny\ny\n40\n12345\nq\n" "sparse:data.txt\ny\ny\n40\n99\nq\n"
-           "loci:data.txt\ny\ny\n5\n7\nq\n" "dense:data.txt\nn\ny\n40\n3\nq\n")
+           "loci:data.txt\ny\ny\n5\n7\nq\n" "dense:data.txt\nn\ny\n40\n3\nq\n"
+           "loci_doubtful:data.txt\ny\ny\n5\n7\nq\n" "loci_broken:data.txt\ny\ny\n5\n7\nq\n")
     for i in "${!cases[@]}"; do
         workload=${cases[$i]%%:*}
         answers=${cases[$i]#*:}
-        run "fast$i" "$workload" "$answers"
+        run "fast$i" "$workload" "$answers" CORVANE_THREADS=3
         run "plain$i" "$workload" "$answers" CORVANE_PLAIN_ARITHMETIC=1
-        for file in status console.txt log_file_admix.txt result_admix.txt bootstrap.txt; do
+        for file in status console.txt errors.txt log_file_admix.txt result_admix.txt bootstrap.txt; do
+            [ -e "$work/fast$i/$file" ] || [ -e "$work/plain$i/$file" ] || continue  # made by neither
             if ! cmp -s "$work/fast$i/$file" "$work/plain$i/$file"; then
                 echo "FAIL: $workload ($answers): $file differs between the fast paths and the plain arithmetic"
                 failures=$((failures + 1))
             fi
         done
+        case $workload in
+        loci_doubtful) grep -q "distance of haplotype 0 to itself is -0.5" "$work/fast$i/errors.txt" ||
+                           { echo "FAIL: no warning of the doubtful distance"; failures=$((failures + 1)); } ;;
+        loci_broken) grep -q 'of locus 689 (a decimal number), found "x"' "$work/fast$i/console.txt" ||
+                         { echo "FAIL: no message naming the token x"; failures=$((failures + 1)); }
+                     continue ;;
+        esac
         [ "$(cat "$work/fast$i/status")" = 1 ] || { echo "FAIL: $workload did not complete"; failures=$((failures + 1)); }
     done
     ;;
