@@ -94,7 +94,7 @@ check: build tsan
 TSAN_BUILD_DIR ?= build-tsan
 tsan:
 	cmake -S . -B $(TSAN_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TSAN=ON
-	cmake --build $(TSAN_BUILD_DIR) -j $(JOBS) --target corvane corvane_unit_tests
+	cmake --build $(TSAN_BUILD_DIR) -j $(JOBS) --target corvane corvane_unit_tests generate_bench_data
 	bash tests/run_tsan.sh $(TSAN_BUILD_DIR) $(JOBS)
 
 # The fuzz target (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer):

@@ -160,12 +160,15 @@ void start_threads(std::vector<std::thread>& threads, std::size_t count, Start s
     sigemptyset(&interrupts);
     sigaddset(&interrupts, SIGINT);
     sigaddset(&interrupts, SIGTERM);
+    threads.reserve(threads.size() + count);  // a thread made is never lost to a failed growth
     pthread_sigmask(SIG_BLOCK, &interrupts, &before);
     try {
         for (std::size_t t = 0; t < count; ++t)
             threads.push_back(start(t));
     } catch (const std::system_error&) {
         // as many threads as could be had
+    } catch (const std::bad_alloc&) {
+        // the same: no memory for one more thread
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The ThreadSanitizer pass of `make tsan` (and `make check`): the unit tests,
 # then every end-to-end case that bootstraps, run on 2, 3 and 7 threads, with
-# the program built with -fsanitize=thread in TSAN_BUILD. A report ends the
-# program with status 66, which no case expects.
+# the program built with -fsanitize=thread in TSAN_BUILD, and the whole runs
+# whose data files are read side by side. A report ends the program with
+# status 66, which no case expects.
 #
 #   run_tsan.sh TSAN_BUILD [JOBS]
 set -uo pipefail
@@ -37,6 +38,16 @@ for case_dir in "${cases[@]}"; do
     name=$(basename "$case_dir")
     [ -e "$log/$name.passed" ] || { echo "FAILED under ThreadSanitizer: $name"; head -n 40 "$log/$name.out"; }
 done
+
+# Data files large enough to be read in parts side by side, clean and with a
+# problem in the last part, on 3 threads against the plain arithmetic.
+echo "== ThreadSanitizer: whole runs on generated data read side by side"
+bash "$root/tests/whole_runs/run_whole_runs.sh" "$build/corvane" "$build/generate_bench_data" plain_agrees \
+    > "$build/tsan-whole-runs.log" 2>&1
+whole_status=$?
+tail -n 5 "$build/tsan-whole-runs.log"
+
 echo "make tsan: unit tests $([ "$unit_status" -eq 0 ] && echo passed || echo FAILED);" \
-     "$passed of ${#cases[@]} end-to-end cases with a bootstrap passed on 2, 3 and 7 threads"
-[ "$unit_status" -eq 0 ] && [ "$passed" -eq "${#cases[@]}" ]
+     "$passed of ${#cases[@]} end-to-end cases with a bootstrap passed on 2, 3 and 7 threads;" \
+     "whole runs $([ "$whole_status" -eq 0 ] && echo passed || echo FAILED)"
+[ "$unit_status" -eq 0 ] && [ "$passed" -eq "${#cases[@]}" ] && [ "$whole_status" -eq 0 ]
