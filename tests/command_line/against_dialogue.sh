@@ -169,7 +169,8 @@ grep -q 'did you mean --bootstrap?' stderr || fail "a mistyped option: no sugges
 "$program" --help | grep -q '{' && fail "help: CLI11's list of values is shown"
 
 # Advice: another format names corvane-prepare's option; a folder that cannot be
-# written is named with the system's reason; --seed without -b is warned about.
+# written is named with the system's reason and stops with status 1; --seed
+# and --resample without -b are warned about, each on its line.
 printf 'Cattle\nINRA063\nPop\nBorgou_1 , 0176 0180\n' > cattle.gen
 printf '>s1\nACGT\n' > locus.fa
 printf '##fileformat=VCFv4.2\n' > calls.vcf
@@ -180,9 +181,11 @@ for pair in cattle.gen:genepop locus.fa:fasta calls.vcf:vcf project.arp:arlequin
         fail "${pair%%:*}: no advice naming --${pair#*:}"
 done
 "$program" -q -o /sys "$root/examples/example.txt" 2> stderr
-grep -q '^corvane: error: the output folder "/sys" cannot be written: ' stderr || fail "an unwritable folder: $(cat stderr)"
-"$program" -q -s 5 -o seeded "$root/examples/example.txt" > /dev/null 2> stderr
+[ $? = 1 ] && grep -q '^corvane: error: the output folder "/sys" cannot be written: ' stderr ||
+    fail "an unwritable folder: $(cat stderr)"
+"$program" -q -s 5 --resample loci -o seeded "$root/examples/example.txt" > /dev/null 2> stderr
 grep -q 'Warning: --seed is used by a bootstrap only' stderr || fail "--seed without -b: no warning"
+grep -q 'Warning: --resample is used by a bootstrap only' stderr || fail "a second warning line was lost"
 
 # A results table, help or version line that cannot be written is an error.
 mkdir -p "$work/lost" && cd "$work/lost" && cp "$root/examples/example.txt" . || exit 1
