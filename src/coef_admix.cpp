@@ -11,6 +11,7 @@
 #include <new>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -161,6 +162,7 @@ public:
 
     std::size_t position() const { return _tokens.position(); }
     void seek(std::size_t position) { _tokens.seek(position); }
+    const std::string& contents() const { return _tokens.contents(); }
 
     const std::string& message() const { return _message; }
     DataFileFindings& findings() { return _findings; }
@@ -665,14 +667,56 @@ int Coef_Admixture::read_whole_data_file(const std::string& name, std::string& c
         refuse(error_line("cannot read the data file " + quoted(name) + ": it is a folder or its reading failed"));
         return 0;
     }
-    _dialogue->data_file_read(contents);
-    // A byte-order mark that some editors put at the start of a text file is
-    // not part of the data.
-    static const std::string byte_order_mark = "\xEF\xBB\xBF";
-    if (contents.compare(0, byte_order_mark.size(), byte_order_mark) == 0)
-        contents.erase(0, byte_order_mark.size());
     return 1;
 }
+
+namespace {
+
+// The bytes of a byte-order mark that some editors put at the start of a text
+// file, which is not part of the data; 0 when there is none.
+std::size_t byte_order_mark_length(const std::string& contents)
+{
+    static const std::string byte_order_mark = "\xEF\xBB\xBF";
+    return contents.compare(0, byte_order_mark.size(), byte_order_mark) == 0 ? byte_order_mark.size() : 0;
+}
+
+// Hands the data file's bytes to the dialogue, which takes their checksum for
+// the run record: on a thread of its own while the file is parsed when the run
+// may use several threads, at once otherwise. The hand-over has ended when
+// this is destroyed, whatever way the reading ends.
+class BytesHandedOver {
+public:
+    BytesHandedOver(Dialogue& dialogue, const std::string& bytes, bool alongside)
+    {
+        if (alongside) {
+            try {
+                _thread = thread_without_interrupts([&dialogue, &bytes] {
+                    try {
+                        dialogue.data_file_read(bytes);
+                    } catch (const std::bad_alloc&) {
+                        // no memory for the checksum: the record goes without it
+                    }
+                });
+                return;
+            } catch (const std::system_error&) {
+                // no thread to be had: the hand-over is made here
+            }
+        }
+        dialogue.data_file_read(bytes);
+    }
+    ~BytesHandedOver()
+    {
+        if (_thread.joinable())
+            _thread.join();
+    }
+    BytesHandedOver(const BytesHandedOver&) = delete;
+    BytesHandedOver& operator=(const BytesHandedOver&) = delete;
+
+private:
+    std::thread _thread;
+};
+
+}  // namespace
 
 int Coef_Admixture::read_data_in_file()
 {
@@ -707,6 +751,8 @@ int Coef_Admixture::read_data_in_file()
         return 0;
 
     DataFileReader reader(name_data_file_admix, std::move(contents));
+    const BytesHandedOver handed_over(*_dialogue, reader.contents(), _reading_threads > 1);
+    reader.seek(byte_order_mark_length(reader.contents()));
     // Whatever way the reading ends, what was found doubtful so far is said.
     struct WarnWhenDone {
         DataFileReader& reader;

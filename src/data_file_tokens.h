@@ -44,6 +44,9 @@ public:
         return true;
     }
 
+    // The whole text of tokens made from a file's contents.
+    const std::string& contents() const { return _owned; }
+
     // Where the next token is looked for, to come back to it after reading ahead.
     std::size_t position() const { return _pos; }
     void seek(std::size_t position) { _pos = position; }

@@ -30,9 +30,11 @@ public:
     // Warnings about doubtful input or results, never mixed into the dialogue.
     virtual std::ostream& warnings() = 0;
 
-    // The data file's bytes as they were read, before anything is parsed, so
-    // that a front can record what was analysed (its size and checksum) even if
-    // the file changes later.
+    // The data file's bytes as they were read, so that a front can record what
+    // was analysed (its size and checksum) even if the file changes later. It
+    // may be called on a thread of its own while the engine parses the bytes,
+    // and has returned before the engine goes on to the estimate; it must touch
+    // nothing the other calls touch.
     virtual void data_file_read(const std::string& /*bytes*/) {}
 
     // Progress of the bootstrap: called before replicate r of n is drawn, and

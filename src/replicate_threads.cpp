@@ -149,19 +149,34 @@ private:
     std::exception_ptr _failure;
 };
 
+// SIGINT and SIGTERM blocked while it lives: threads started meanwhile keep
+// them blocked, so that an interrupt is noted on the run's own thread, which
+// looks for it between its steps.
+class InterruptsBlocked {
+public:
+    InterruptsBlocked()
+    {
+        sigset_t interrupts;
+        sigemptyset(&interrupts);
+        sigaddset(&interrupts, SIGINT);
+        sigaddset(&interrupts, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &interrupts, &_before);
+    }
+    ~InterruptsBlocked() { pthread_sigmask(SIG_SETMASK, &_before, nullptr); }
+    InterruptsBlocked(const InterruptsBlocked&) = delete;
+    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
+
+private:
+    sigset_t _before;
+};
+
 // Starts up to `count` threads, made by start(0), start(1), ..., as many as
-// can be had. They start with SIGINT and SIGTERM blocked, so that an interrupt
-// is noted on the run's own thread, which looks for it between its steps.
+// can be had, with the interrupts blocked.
 template <class Start>
 void start_threads(std::vector<std::thread>& threads, std::size_t count, Start start)
 {
-    sigset_t interrupts;
-    sigset_t before;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
     threads.reserve(threads.size() + count);  // a thread made is never lost to a failed growth
-    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    const InterruptsBlocked blocked;
     try {
         for (std::size_t t = 0; t < count; ++t)
             threads.push_back(start(t));
@@ -170,10 +185,15 @@ void start_threads(std::vector<std::thread>& threads, std::size_t count, Start s
     } catch (const std::bad_alloc&) {
         // the same: no memory for one more thread
     }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace
+
+std::thread thread_without_interrupts(std::function<void()> work)
+{
+    const InterruptsBlocked blocked;
+    return std::thread(std::move(work));
+}
 
 void run_side_by_side(int count, int threads, const std::function<void(int)>& task)
 {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Bootstrap replicates estimated on several threads, their output committed in
@@ -60,6 +61,11 @@ void estimate_replicates_in_parallel(int replicates, int threads,
 // a task (memory that ran out) is thrown again here once every thread has
 // ended.
 void run_side_by_side(int count, int threads, const std::function<void(int)>& task);
+
+// A thread that runs `work` with SIGINT and SIGTERM blocked, so that an
+// interrupt is noted on the run's own thread; throws std::system_error when no
+// thread can be had.
+std::thread thread_without_interrupts(std::function<void()> work);
 
 // Outcomes waiting beside each thread's own: the storage estimate counts this
 // many texts per thread.
