@@ -444,8 +444,8 @@ Options parse_options(const std::vector<std::string>& arguments, std::ostream& o
                                      ->type_name("DIR");
     std::string threads_text;
     CLI::Option* threads = app.add_option("--threads", threads_text,
-                                          "threads that estimate bootstrap replicates (default: the cores "
-                                          "available, " + std::to_string(default_thread_count()) +
+                                          "threads that read the data file and estimate bootstrap replicates "
+                                          "(default: the cores available, " + std::to_string(default_thread_count()) +
                                               " here); every file is the same whatever the number")
                                ->type_name("N");
     app.add_option("--log", options.log,
