@@ -73,20 +73,22 @@ void draw_estimates(SvgPanel& panel, const std::vector<std::string>& parents, co
 
 }  // namespace
 
-std::string bootstrap_table(const std::vector<std::string>& parents, const std::vector<float>& replicate_estimates)
+void write_bootstrap_table(std::ostream& out, const std::vector<std::string>& parents,
+                           const std::vector<float>& replicate_estimates)
 {
-    std::string table = "replicate";
+    out << "replicate";
     for (const std::string& name : parents)
-        table += "\t" + name;
-    table += "\n";
+        out << "\t" << name;
+    out << "\n";
     const std::size_t width = parents.size();
+    std::string line;
     for (std::size_t r = 0; width > 0 && r < replicate_estimates.size() / width; ++r) {
-        table += std::to_string(r + 1);
+        line = std::to_string(r + 1);
         for (std::size_t p = 0; p < width; ++p)
-            table += "\t" + format_real(replicate_estimates[r * width + p]);
-        table += "\n";
+            line += "\t" + format_real(replicate_estimates[r * width + p]);
+        line += "\n";
+        out << line;
     }
-    return table;
 }
 
 std::string bootstrap_plot(const std::vector<std::string>& parents, const std::vector<ParentResult>& results,
@@ -102,6 +104,7 @@ std::string bootstrap_plot(const std::vector<std::string>& parents, const std::v
                      " replicates");
     for (std::size_t p = 0; p < results.size(); ++p) {
         std::vector<double> values;
+        values.reserve(replicate_estimates.size() / width);
         for (std::size_t at = p; at < replicate_estimates.size(); at += width)
             values.push_back(replicate_estimates[at]);
         draw_histogram(figure.add_panel(parents[p] + " (mY" + std::to_string(p + 1) + ")"), values, results[p]);
@@ -109,12 +112,12 @@ std::string bootstrap_plot(const std::vector<std::string>& parents, const std::v
     return figure.text();
 }
 
-bool write_whole_file(const std::string& path, const std::string& text)
+bool write_whole_file(const std::string& path, const std::function<void(std::ostream&)>& write_contents)
 {
     const std::string temporary = path + ".partial";
     {
         std::ofstream out(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
-        out << text;
+        write_contents(out);
         out.close();
         if (!out) {
             std::remove(temporary.c_str());

@@ -1,6 +1,8 @@
 #ifndef CORVANE_BOOTSTRAP_OUTPUTS_H
 #define CORVANE_BOOTSTRAP_OUTPUTS_H
 
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,9 +16,10 @@ constexpr const char* bootstrap_plot_name = "bootstrap.svg";
 
 // One header line, "replicate" and the parents' names, then one line per
 // replicate: its number and its mY values (the estimates flat, one row of
-// parents after another).
-std::string bootstrap_table(const std::vector<std::string>& parents,
-                            const std::vector<float>& replicate_estimates);
+// parents after another). Written line by line to `out`: the table is as long
+// as the replicates are many, and no second copy of it is held.
+void write_bootstrap_table(std::ostream& out, const std::vector<std::string>& parents,
+                           const std::vector<float>& replicate_estimates);
 
 // After a bootstrap, one panel per parental population: the histogram of its
 // replicate values, the estimate and the 2.5 % and 97.5 % quantiles; without
@@ -24,8 +27,9 @@ std::string bootstrap_table(const std::vector<std::string>& parents,
 std::string bootstrap_plot(const std::vector<std::string>& parents, const std::vector<ParentResult>& results,
                            const std::vector<float>& replicate_estimates);
 
-// Writes `text` to `path` through a temporary file renamed into place, so that
-// the file on disk is always whole; false when it could not be written.
-bool write_whole_file(const std::string& path, const std::string& text);
+// Writes to `path` what `write_contents` puts in the stream, through a
+// temporary file renamed into place, so that the file on disk is always whole;
+// false when it could not be written.
+bool write_whole_file(const std::string& path, const std::function<void(std::ostream&)>& write_contents);
 
 #endif

@@ -595,15 +595,17 @@ void write_extra_files(const OutputFolder& folder, const Options& options, const
                        const std::vector<ParentResult>& results, const std::vector<std::string>& names,
                        std::ostream& warnings)
 {
-    const auto write = [&](const char* name, const std::string& text) {
+    const auto write = [&](const char* name, const std::function<void(std::ostream&)>& write_contents) {
         const std::string path = folder.path_of(name);
-        if (!write_whole_file(path, text))
+        if (!write_whole_file(path, write_contents))
             warnings << "Warning: the file " << quoted(path) << " could not be written" << std::endl;
     };
     if (outcome.replicates > 0)
-        write(bootstrap_table_name, bootstrap_table(names, outcome.replicate_estimates));
+        write(bootstrap_table_name,
+              [&](std::ostream& out) { write_bootstrap_table(out, names, outcome.replicate_estimates); });
     if (options.plot)
-        write(bootstrap_plot_name, bootstrap_plot(names, results, outcome.replicate_estimates));
+        write(bootstrap_plot_name,
+              [&](std::ostream& out) { out << bootstrap_plot(names, results, outcome.replicate_estimates); });
 }
 
 const char* resampling_name(Resampling resampling)
