@@ -27,6 +27,19 @@ void BlockLogWriter::wait_until_written()
     _work_or_room.wait(lock, [this] { return _pending.empty() && !_writing; });
 }
 
+void BlockLogWriter::write_after_queue(const std::string& lines)
+{
+    // Once the queue is empty and no block is being written, the thread waits
+    // for work and leaves the stream alone until the next hand-over.
+    wait_until_written();
+    if (lines.empty())
+        return;
+    _out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+    _out.flush();
+    if (!_out)
+        _failed = true;
+}
+
 void BlockLogWriter::finish()
 {
     if (!_thread.joinable())
@@ -72,8 +85,8 @@ LogBlocks::LogBlocks(BlockLogWriter& writer) : _writer(writer)
 
 void LogBlocks::end_replicate()
 {
-    hand_over();
-    _writer.wait_until_written();
+    _writer.write_after_queue(_gathered);
+    _gathered.clear();
 }
 
 std::size_t LogBlocks::longest_line_bytes(int most_haplotypes)

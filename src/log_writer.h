@@ -35,6 +35,11 @@ public:
     void hand_over(std::string block);
     // Returns once every block handed over is written and flushed.
     void wait_until_written();
+    // Writes and flushes `lines` on the calling thread once every block handed
+    // over before is written. For the last lines of a replicate, which must be
+    // in the file before the next replicate starts, a hand-over followed by a
+    // wait would only add two switches between threads.
+    void write_after_queue(const std::string& lines);
     // Writes what is left; the thread has ended when it returns.
     void finish();
     // True once a write of the stream has failed.
