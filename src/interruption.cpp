@@ -2,12 +2,16 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <csignal>
 #include <initializer_list>
 
 namespace {
 
-volatile std::sig_atomic_t noted_signal = 0;
+// Set by the handler and read by the threads that commit replicates: an
+// atomic that needs no lock is safe in a handler and between threads.
+std::atomic<int> noted_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the noted signal must be set without a lock");
 
 extern "C" void note_signal(int signal_number)
 {

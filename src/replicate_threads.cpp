@@ -32,18 +32,24 @@ int default_thread_count()
 
 namespace {
 
-// The replicates between the draws and the committer. Replicate r may be drawn
-// only while r < next_to_commit + window, so its slot (r modulo the window) was
-// last used by a replicate already committed.
+// The replicates between the draws and their commits. Replicate r may be
+// drawn only while r < next_to_commit + window, so its slot (r modulo the
+// window) was last used by a replicate already committed. The thread that
+// leaves the outcome the commits wait for commits it, and every later one
+// already there: commits need no thread of their own to be woken for each
+// replicate, and they stay in order since one thread at a time commits.
 class ReplicatePipeline {
 public:
-    ReplicatePipeline(int replicates, int threads)
-        : _replicates(replicates), _window(2 * threads), _slots(static_cast<std::size_t>(_window))
+    using Commit = std::function<bool(int, ReplicateOutcome&)>;
+
+    ReplicatePipeline(int replicates, int threads, const Commit& commit)
+        : _replicates(replicates), _window(2 * threads), _commit(commit), _slots(static_cast<std::size_t>(_window))
     {
     }
 
     // One thread: draw the next replicate in order, estimate it, leave its
-    // outcome in its slot; until every replicate is drawn or the run stops.
+    // outcome in its slot and commit what can be committed; until every
+    // replicate is drawn or the run stops.
     void work(ReplicateEstimator& estimator)
     {
         try {
@@ -54,13 +60,12 @@ public:
                 outcome.log_text.clear();
                 outcome.refusal.clear();
                 estimator.estimate(outcome);
-                {
-                    const std::lock_guard<std::mutex> lock(_mutex);
-                    Slot& slot = slot_of(replicate);
-                    std::swap(slot.outcome, outcome);  // the committed outcome's storage serves again
-                    slot.replicate = replicate;
-                }
-                _changed.notify_all();
+                std::unique_lock<std::mutex> lock(_mutex);
+                Slot& slot = slot_of(replicate);
+                std::swap(slot.outcome, outcome);  // the committed outcome's storage serves again
+                slot.replicate = replicate;
+                if (!_committing)
+                    commit_waiting(lock);
             }
         } catch (...) {
             {
@@ -69,31 +74,16 @@ public:
                     _failure = std::current_exception();
                 _stopping = true;
             }
-            _changed.notify_all();
+            _room.notify_all();
+            _done.notify_all();
         }
     }
 
-    // The committer: each replicate's outcome in order, as soon as it is there.
-    void commit_in_order(const std::function<bool(int, ReplicateOutcome&)>& commit)
+    // The caller: returns once every replicate is committed or the run stops.
+    void wait_until_done()
     {
-        for (int replicate = 1; replicate <= _replicates; ++replicate) {
-            Slot& slot = slot_of(replicate);
-            {
-                std::unique_lock<std::mutex> lock(_mutex);
-                _changed.wait(lock, [&] { return slot.replicate == replicate || _failure; });
-                if (slot.replicate != replicate)
-                    return;  // a thread failed: the run stops with its exception
-            }
-            const bool go_on = commit(replicate, slot.outcome);
-            {
-                const std::lock_guard<std::mutex> lock(_mutex);
-                _next_to_commit = replicate + 1;
-                _stopping = _stopping || !go_on;
-            }
-            _changed.notify_all();
-            if (!go_on)
-                return;
-        }
+        std::unique_lock<std::mutex> lock(_mutex);
+        _done.wait(lock, [this] { return _stopping || _next_to_commit > _replicates; });
     }
 
     void stop()
@@ -102,7 +92,8 @@ public:
             const std::lock_guard<std::mutex> lock(_mutex);
             _stopping = true;
         }
-        _changed.notify_all();
+        _room.notify_all();
+        _done.notify_all();
     }
 
     std::exception_ptr failure()
@@ -119,6 +110,28 @@ private:
 
     Slot& slot_of(int replicate) { return _slots[static_cast<std::size_t>(replicate % _window)]; }
 
+    // With the lock held: commits, in order, each replicate whose outcome is
+    // there. The lock is let go while one is committed: its slot is not used
+    // again before the commit ends, and outcomes left meanwhile are seen at the
+    // next look. An exception from a commit leaves `_committing` set, so that
+    // no other thread commits after it; the run stops with it.
+    void commit_waiting(std::unique_lock<std::mutex>& lock)
+    {
+        _committing = true;
+        while (!_stopping && _next_to_commit <= _replicates && slot_of(_next_to_commit).replicate == _next_to_commit) {
+            const int replicate = _next_to_commit;
+            lock.unlock();
+            const bool go_on = _commit(replicate, slot_of(replicate).outcome);
+            lock.lock();
+            _next_to_commit = replicate + 1;
+            _stopping = _stopping || !go_on;
+            _room.notify_all();
+        }
+        _committing = false;
+        if (_stopping || _next_to_commit > _replicates)
+            _done.notify_all();
+    }
+
     // Takes the next replicate number and makes its draws, both under the draw
     // lock, so that the generator's numbers go to the replicates in order.
     bool draw_next(ReplicateEstimator& estimator, int& replicate)
@@ -126,7 +139,7 @@ private:
         const std::lock_guard<std::mutex> draw_lock(_draw_mutex);
         {
             std::unique_lock<std::mutex> lock(_mutex);
-            _changed.wait(lock, [this] {
+            _room.wait(lock, [this] {
                 return _stopping || _next_to_draw > _replicates || _next_to_draw < _next_to_commit + _window;
             });
             if (_stopping || _next_to_draw > _replicates)
@@ -139,12 +152,15 @@ private:
 
     const int _replicates;
     const int _window;
+    const Commit& _commit;
     std::mutex _draw_mutex;
-    std::mutex _mutex;  // guards everything below and the slots' hand-over
-    std::condition_variable _changed;
+    std::mutex _mutex;             // guards everything below and the slots' hand-over
+    std::condition_variable _room;  // a thread waits for room in the window
+    std::condition_variable _done;  // the caller waits for the end
     std::vector<Slot> _slots;
     int _next_to_draw = 1;
     int _next_to_commit = 1;
+    bool _committing = false;
     bool _stopping = false;
     std::exception_ptr _failure;
 };
@@ -237,9 +253,9 @@ void estimate_replicates_in_parallel(int replicates, int threads,
     std::vector<std::unique_ptr<ReplicateEstimator>> estimators;
     for (int t = 0; t < threads; ++t)
         estimators.push_back(make_estimator());
-    ReplicatePipeline pipeline(replicates, threads);
+    ReplicatePipeline pipeline(replicates, threads, commit);
     std::vector<std::thread> workers;
-    // Whatever way the committer leaves, the threads are stopped and joined.
+    // Whatever way this is left, the threads are stopped and joined.
     struct JoinWhenDone {
         ReplicatePipeline& pipeline;
         std::vector<std::thread>& workers;
@@ -254,7 +270,7 @@ void estimate_replicates_in_parallel(int replicates, int threads,
                   [&](std::size_t t) { return std::thread(&ReplicatePipeline::work, &pipeline, std::ref(*estimators[t])); });
     if (workers.empty())
         throw std::bad_alloc();  // no thread to be had: the machine's resources ran out
-    pipeline.commit_in_order(commit);
+    pipeline.wait_until_done();
     pipeline.stop();
     for (std::thread& worker : workers)
         worker.join();

@@ -13,8 +13,9 @@
 // The generator's sequence is one: each replicate's draws are made under one
 // lock, replicate after replicate in order, by the thread that will estimate it
 // (a replicate is handed out and drawn in one step under that lock). The
-// estimates then run side by side; one committer, the run's own thread, takes
-// each replicate's outcome in order and writes it. A replicate whose estimate
+// estimates then run side by side; each replicate's outcome is committed
+// (written) in order, by the thread that finds it next in line, one thread at
+// a time, while the run's own thread waits for the end. A replicate whose estimate
 // stops the run is committed like any other: the replicates after it may have
 // been estimated, but nothing of theirs is written.
 
@@ -45,8 +46,9 @@ public:
 
 // Estimates replicates 1 .. `replicates` on `threads` threads, each with an
 // estimator made by `make_estimator` (on the caller's thread, before any
-// starts), and calls `commit` on the caller's thread for replicate 1, 2, ... in
-// order; `commit` returns false to stop the run at that replicate. At most
+// starts), and calls `commit` for replicate 1, 2, ... in order, on one of
+// those threads, never two at once (each call sees what the earlier ones
+// did); `commit` returns false to stop the run at that replicate. At most
 // 2 x threads outcomes wait to be committed, so the memory held does not grow
 // with the replicates. An exception thrown by a thread (memory that ran out) is
 // thrown again here once every thread has ended.

@@ -314,10 +314,12 @@ private:
         return 1;
     }
 
-    // The replicates estimated side by side, each committed here in order as
-    // the loop above writes it. A replicate that stops the run is made the
-    // error stop only once every thread has ended, since the stop releases
-    // the storage the threads read.
+    // The replicates estimated side by side, each committed in order as the
+    // loop above writes it, by whichever thread finds it next in line: the
+    // commits never overlap, and this thread leaves the files and the dialogue
+    // alone until every thread has ended. A replicate that stops the run is
+    // made the error stop only once every thread has ended, since the stop
+    // releases the storage the threads read.
     int run_replicates_on_threads(int threads)
     {
         const int N = c._nb_bootstrap;

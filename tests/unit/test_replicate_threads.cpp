@@ -1,7 +1,7 @@
 // The pipeline that estimates bootstrap replicates on several threads: draws
 // taken in replicate order, outcomes committed in order, a stop that commits
 // nothing later, a bounded number of outcomes waiting, a thread's failure
-// thrown on the committing thread.
+// thrown to the caller.
 
 #include <gtest/gtest.h>
 
@@ -94,7 +94,7 @@ TEST(ReplicateThreads, AStopCommitsNoLaterReplicate)
     EXPECT_EQ(run_pipeline(60, 7, 17).committed, one_to(17));
 }
 
-TEST(ReplicateThreads, AThreadsFailureIsThrownOnTheCommittingThread)
+TEST(ReplicateThreads, AThreadsFailureIsThrownToTheCaller)
 {
     EXPECT_THROW(run_pipeline(60, 3, 0, 23), std::bad_alloc);
 }
