@@ -57,10 +57,15 @@ PipelineRun run_pipeline(int replicates, int threads, int stop_at, int fail_at =
     PipelineRun run;
     int sequence = 0;
     std::atomic<int> committed{0};
+    std::atomic<bool> committing{false};
     estimate_replicates_in_parallel(
         replicates, threads,
         [&] { return std::make_unique<SequenceEstimator>(sequence, committed, run.most_ahead, fail_at); },
         [&](int replicate, ReplicateOutcome& outcome) {
+            // Commits run on the estimating threads, never two at once.
+            EXPECT_FALSE(committing.exchange(true)) << "replicate " << replicate << " committed beside another";
+            std::this_thread::sleep_for(std::chrono::microseconds(replicate % 3 * 100));
+            committing = false;
             EXPECT_EQ(outcome.estimates.at(0), static_cast<float>(replicate));
             EXPECT_EQ(outcome.log_text, "replicate " + std::to_string(replicate) + "\n");
             run.committed.push_back(replicate);
