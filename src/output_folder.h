@@ -38,6 +38,8 @@ public:
     // through any spelling of its path or a link), or "" when it is none of them.
     std::string output_file_matching(const std::string& data_file) const;
 
+    // True when the claim created the log, so that it is still empty.
+    bool log_created_empty() const { return _created_log && !_log_written; }
     // The log has been opened for writing: from now on it is this run's.
     void log_taken();
     // The run keeps no log: the folder is taken as by log_taken(), an earlier
