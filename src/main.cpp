@@ -31,8 +31,8 @@ void keep_closed_standard_streams_closed()
 // echo, each thread's working set. Every first touch of a 4 KiB page is a
 // fault, and on a virtual machine a fault costs some 10 microseconds; a run on
 // a 700-locus file took about 2000 of them, most in the part that reads the
-// file and runs on one thread. So the heap grows in large steps, its first
-// step backed by 2 MiB pages where the system allows it, and buffers up to
+// file and runs on one thread. So the heap grows by a large first step,
+// backed by 2 MiB pages where the system allows it, and buffers up to
 // 4 MiB (a data file of that size, the echo's pieces) come from the heap
 // instead of mappings of their own. Larger buffers keep their own mappings,
 // which grow without a copy. Nothing the run computes or writes depends on
@@ -40,14 +40,18 @@ void keep_closed_standard_streams_closed()
 void back_the_heap_with_large_pages()
 {
     constexpr int buffers_from_the_heap = 4 << 20;
-    constexpr int heap_growth_step = 64 << 20;
+    constexpr int first_heap_step = 64 << 20;
+    constexpr int usual_heap_step = 128 << 10;
     constexpr std::uintptr_t large_page = 2 << 20;
     mallopt(M_MMAP_THRESHOLD, buffers_from_the_heap);
-    mallopt(M_TOP_PAD, heap_growth_step);
-    mallopt(M_TRIM_THRESHOLD, 2 * heap_growth_step);
+    mallopt(M_TRIM_THRESHOLD, 2 * first_heap_step);
     // A first block larger than what the heap holds after start-up makes it
-    // grow by a whole step now, so that the step can be marked at once.
+    // grow by the whole first step now, so that the step can be marked at
+    // once. Later steps are the usual small ones, so that a limit on the
+    // address space (ulimit -v) is met no sooner than without the first step.
+    mallopt(M_TOP_PAD, first_heap_step);
     void* first_block = std::malloc(1 << 20);
+    mallopt(M_TOP_PAD, usual_heap_step);
     if (first_block == nullptr)
         return;
     const auto first = reinterpret_cast<std::uintptr_t>(first_block);
@@ -55,7 +59,7 @@ void back_the_heap_with_large_pages()
     // Under a memory checker the block lies elsewhere than the program break:
     // then nothing is marked.
     const bool block_in_heap_step = heap_end != static_cast<std::uintptr_t>(-1) && first < heap_end &&
-                                    heap_end - first <= static_cast<std::uintptr_t>(2 * heap_growth_step);
+                                    heap_end - first <= static_cast<std::uintptr_t>(2 * first_heap_step);
     const std::uintptr_t start = (first + large_page - 1) & ~(large_page - 1);
     const std::uintptr_t end = heap_end & ~(large_page - 1);
     if (block_in_heap_step && end > start)
