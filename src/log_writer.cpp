@@ -2,7 +2,11 @@
 
 #include <utility>
 
-BlockLogWriter::BlockLogWriter(std::ostream& out) : _out(out), _thread(&BlockLogWriter::run, this) {}
+#include "replicate_threads.h"
+
+BlockLogWriter::BlockLogWriter(std::ostream& out) : _out(out), _thread(thread_on_core_in_turn([this] { run(); }, 1))
+{
+}
 
 BlockLogWriter::~BlockLogWriter()
 {

@@ -36,7 +36,10 @@ void keep_closed_standard_streams_closed()
 // 4 MiB (a data file of that size, the echo's pieces) come from the heap
 // instead of mappings of their own. Larger buffers keep their own mappings,
 // which grow without a copy. Nothing the run computes or writes depends on
-// this; where the system refuses, the pages stay small.
+// this; where the system refuses, the pages stay small. The run's threads take
+// their memory from this one heap too: a thread's heap of its own would start
+// empty, and each of its pages would be a fault, while the run's threads make
+// few allocations (none in a replicate) that could wait on one another.
 void back_the_heap_with_large_pages()
 {
     constexpr int buffers_from_the_heap = 4 << 20;
@@ -44,6 +47,7 @@ void back_the_heap_with_large_pages()
     constexpr int usual_heap_step = 128 << 10;
     constexpr std::uintptr_t large_page = 2 << 20;
     mallopt(M_MMAP_THRESHOLD, buffers_from_the_heap);
+    mallopt(M_ARENA_MAX, 1);
     mallopt(M_TRIM_THRESHOLD, 2 * first_heap_step);
     // A first block larger than what the heap holds after start-up makes it
     // grow by the whole first step now, so that the step can be marked at

@@ -5,9 +5,11 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -205,10 +207,42 @@ void start_threads(std::vector<std::thread>& threads, std::size_t count, Start s
 
 }  // namespace
 
+std::thread thread_on_core_in_turn(std::function<void()> work, std::size_t turn)
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const int here = sched_getcpu();
+    if (here < 0 || sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2 ||
+        !CPU_ISSET(here, &allowed))
+        return std::thread(std::move(work));
+    std::vector<int> cores;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &allowed))
+            cores.push_back(cpu);
+    const std::size_t at = static_cast<std::size_t>(std::find(cores.begin(), cores.end(), here) - cores.begin());
+    cpu_set_t first;
+    CPU_ZERO(&first);
+    CPU_SET(cores[(at + turn) % cores.size()], &first);
+    const auto began = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([began, allowed, work = std::move(work)] {
+        began->store(true);
+        sched_setaffinity(0, sizeof allowed, &allowed);
+        work();
+    });
+    // A thread that began before its placement may have widened its cores
+    // first: it is widened again here.
+    if (!began->load()) {
+        pthread_setaffinity_np(thread.native_handle(), sizeof first, &first);
+        if (began->load())
+            pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
+    }
+    return thread;
+}
+
 std::thread thread_without_interrupts(std::function<void()> work)
 {
     const InterruptsBlocked blocked;
-    return std::thread(std::move(work));
+    return thread_on_core_in_turn(std::move(work), 1);
 }
 
 void run_side_by_side(int count, int threads, const std::function<void(int)>& task)
@@ -238,7 +272,8 @@ void run_side_by_side(int count, int threads, const std::function<void(int)>& ta
     };
     std::vector<std::thread> helpers;
     const int wanted = std::max(0, std::min(threads, count) - 1);
-    start_threads(helpers, static_cast<std::size_t>(wanted), [&](std::size_t) { return std::thread(take_tasks); });
+    start_threads(helpers, static_cast<std::size_t>(wanted),
+                  [&](std::size_t t) { return thread_on_core_in_turn(take_tasks, t + 1); });
     take_tasks();
     for (std::thread& helper : helpers)
         helper.join();
@@ -267,7 +302,10 @@ void estimate_replicates_in_parallel(int replicates, int threads,
         }
     } join_when_done{pipeline, workers};
     start_threads(workers, estimators.size(),
-                  [&](std::size_t t) { return std::thread(&ReplicatePipeline::work, &pipeline, std::ref(*estimators[t])); });
+                  [&](std::size_t t) {
+                      ReplicateEstimator& estimator = *estimators[t];
+                      return thread_on_core_in_turn([&pipeline, &estimator] { pipeline.work(estimator); }, t + 1);
+                  });
     if (workers.empty())
         throw std::bad_alloc();  // no thread to be had: the machine's resources ran out
     pipeline.wait_until_done();

@@ -1,6 +1,7 @@
 #ifndef CORVANE_REPLICATE_THREADS_H
 #define CORVANE_REPLICATE_THREADS_H
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,6 +64,15 @@ void estimate_replicates_in_parallel(int replicates, int threads,
 // a task (memory that ran out) is thrown again here once every thread has
 // ended.
 void run_side_by_side(int count, int threads, const std::function<void(int)>& task);
+
+// A thread that runs `work`, started on the `turn`-th core after the caller's
+// among the cores this process may use, and free to run on all of them as soon
+// as it begins. The kernel would place it on its creator's core, where on some
+// virtual machines it waits for up to a scheduler tick (a few milliseconds)
+// for another core to take it while that core idles; a run of a tenth of a
+// second starts several threads. Throws std::system_error when no thread can
+// be had.
+std::thread thread_on_core_in_turn(std::function<void()> work, std::size_t turn);
 
 // A thread that runs `work` with SIGINT and SIGTERM blocked, so that an
 // interrupt is noted on the run's own thread; throws std::system_error when no

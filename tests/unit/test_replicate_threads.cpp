@@ -4,6 +4,7 @@
 // thrown to the caller.
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -102,4 +103,25 @@ TEST(ReplicateThreads, AStopCommitsNoLaterReplicate)
 TEST(ReplicateThreads, AThreadsFailureIsThrownToTheCaller)
 {
     EXPECT_THROW(run_pipeline(60, 3, 0, 23), std::bad_alloc);
+}
+
+// A thread started on a chosen core must not stay held to it: held, every
+// thread of a run could end up sharing one core.
+TEST(ReplicateThreads, AThreadStartedOnACoreInTurnMayRunOnEveryCore)
+{
+    cpu_set_t process_cores;
+    CPU_ZERO(&process_cores);
+    ASSERT_EQ(sched_getaffinity(0, sizeof process_cores, &process_cores), 0);
+    for (const std::size_t turn : {1, 2, 5}) {
+        cpu_set_t thread_cores;
+        CPU_ZERO(&thread_cores);
+        std::thread thread = thread_on_core_in_turn(
+            [&thread_cores] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));  // placed meanwhile, if not before
+                sched_getaffinity(0, sizeof thread_cores, &thread_cores);
+            },
+            turn);
+        thread.join();
+        EXPECT_TRUE(CPU_EQUAL(&thread_cores, &process_cores)) << "turn " << turn;
+    }
 }
