@@ -5,8 +5,11 @@
 #include <atomic>
 #include <cstddef>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#include "replicate_threads.h"
 
 namespace scan {
 
@@ -34,8 +37,13 @@ void for_each_item_on_threads(std::size_t count, int threads, MakeWorker make_wo
     };
     std::vector<std::thread> helpers;
     const std::size_t wanted = std::min(static_cast<std::size_t>(std::max(threads, 1)), count);
-    for (std::size_t t = 1; t < wanted; ++t)
-        helpers.emplace_back(work);
+    helpers.reserve(wanted);  // a thread started is never lost to a failed growth
+    try {
+        for (std::size_t t = 1; t < wanted; ++t)
+            helpers.push_back(thread_on_core_in_turn(work, t));
+    } catch (const std::system_error&) {
+        // as many helpers as could be had; this thread works in any case
+    }
     work();
     for (std::thread& helper : helpers)
         helper.join();
