@@ -5,11 +5,9 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -212,30 +210,24 @@ std::thread thread_on_core_in_turn(std::function<void()> work, std::size_t turn)
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
     const int here = sched_getcpu();
-    if (here < 0 || sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2 ||
-        !CPU_ISSET(here, &allowed))
-        return std::thread(std::move(work));
+    const bool placeable = here >= 0 && sched_getaffinity(0, sizeof allowed, &allowed) == 0 &&
+                           CPU_COUNT(&allowed) >= 2 && CPU_ISSET(here, &allowed);
+    std::thread thread(std::move(work));
+    if (!placeable)
+        return thread;
     std::vector<int> cores;
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
         if (CPU_ISSET(cpu, &allowed))
             cores.push_back(cpu);
     const std::size_t at = static_cast<std::size_t>(std::find(cores.begin(), cores.end(), here) - cores.begin());
-    cpu_set_t first;
-    CPU_ZERO(&first);
-    CPU_SET(cores[(at + turn) % cores.size()], &first);
-    const auto began = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([began, allowed, work = std::move(work)] {
-        began->store(true);
-        sched_setaffinity(0, sizeof allowed, &allowed);
-        work();
-    });
-    // A thread that began before its placement may have widened its cores
-    // first: it is widened again here.
-    if (!began->load()) {
-        pthread_setaffinity_np(thread.native_handle(), sizeof first, &first);
-        if (began->load())
-            pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
-    }
+    cpu_set_t chosen;
+    CPU_ZERO(&chosen);
+    CPU_SET(cores[(at + turn) % cores.size()], &chosen);
+    // Moved to the chosen core's queue, then let free again: it stays there
+    // unless another core that falls idle takes it over, as the kernel's
+    // balancing does for any thread.
+    pthread_setaffinity_np(thread.native_handle(), sizeof chosen, &chosen);
+    pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
     return thread;
 }
 

@@ -65,13 +65,12 @@ void estimate_replicates_in_parallel(int replicates, int threads,
 // ended.
 void run_side_by_side(int count, int threads, const std::function<void(int)>& task);
 
-// A thread that runs `work`, started on the `turn`-th core after the caller's
-// among the cores this process may use, and free to run on all of them as soon
-// as it begins. The kernel would place it on its creator's core, where on some
-// virtual machines it waits for up to a scheduler tick (a few milliseconds)
-// for another core to take it while that core idles; a run of a tenth of a
-// second starts several threads. Throws std::system_error when no thread can
-// be had.
+// A thread that runs `work`, queued first on the `turn`-th core after the
+// caller's among the cores this process may use, and free to run on any of
+// them. The kernel would queue it on its creator's core, where on some virtual
+// machines it waits for up to a scheduler tick (a few milliseconds) for another
+// core to take it while that core idles; a run of a tenth of a second starts
+// several threads. Throws std::system_error when no thread can be had.
 std::thread thread_on_core_in_turn(std::function<void()> work, std::size_t turn);
 
 // A thread that runs `work` with SIGINT and SIGTERM blocked, so that an

@@ -117,7 +117,7 @@ TEST(ReplicateThreads, AThreadStartedOnACoreInTurnMayRunOnEveryCore)
         CPU_ZERO(&thread_cores);
         std::thread thread = thread_on_core_in_turn(
             [&thread_cores] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));  // placed meanwhile, if not before
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));  // its creator places it meanwhile
                 sched_getaffinity(0, sizeof thread_cores, &thread_cores);
             },
             turn);
