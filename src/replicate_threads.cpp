@@ -203,6 +203,19 @@ void start_threads(std::vector<std::thread>& threads, std::size_t count, Start s
     }
 }
 
+// The `turn`-th core after `here` among the `allowed` ones, counted round.
+int core_in_turn(const cpu_set_t& allowed, int here, std::size_t turn)
+{
+    std::size_t steps = turn % static_cast<std::size_t>(CPU_COUNT(&allowed));
+    int core = here;
+    while (steps > 0) {
+        core = (core + 1) % CPU_SETSIZE;
+        if (CPU_ISSET(core, &allowed))
+            --steps;
+    }
+    return core;
+}
+
 }  // namespace
 
 std::thread thread_on_core_in_turn(std::function<void()> work, std::size_t turn)
@@ -210,24 +223,22 @@ std::thread thread_on_core_in_turn(std::function<void()> work, std::size_t turn)
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
     const int here = sched_getcpu();
-    const bool placeable = here >= 0 && sched_getaffinity(0, sizeof allowed, &allowed) == 0 &&
-                           CPU_COUNT(&allowed) >= 2 && CPU_ISSET(here, &allowed);
-    std::thread thread(std::move(work));
-    if (!placeable)
-        return thread;
-    std::vector<int> cores;
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-        if (CPU_ISSET(cpu, &allowed))
-            cores.push_back(cpu);
-    const std::size_t at = static_cast<std::size_t>(std::find(cores.begin(), cores.end(), here) - cores.begin());
     cpu_set_t chosen;
     CPU_ZERO(&chosen);
-    CPU_SET(cores[(at + turn) % cores.size()], &chosen);
-    // Moved to the chosen core's queue, then let free again: it stays there
-    // unless another core that falls idle takes it over, as the kernel's
-    // balancing does for any thread.
-    pthread_setaffinity_np(thread.native_handle(), sizeof chosen, &chosen);
-    pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
+    const bool placeable = here >= 0 && sched_getaffinity(0, sizeof allowed, &allowed) == 0 &&
+                           CPU_COUNT(&allowed) >= 2 && CPU_ISSET(here, &allowed);
+    if (placeable)
+        CPU_SET(core_in_turn(allowed, here, turn), &chosen);
+    // Nothing that could throw comes after the start: a thread left running
+    // by an exception would end the program.
+    std::thread thread(std::move(work));
+    if (placeable) {
+        // Moved to the chosen core's queue, then let free again: it stays
+        // there unless another core that falls idle takes it over, as the
+        // kernel's balancing does for any thread.
+        pthread_setaffinity_np(thread.native_handle(), sizeof chosen, &chosen);
+        pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
+    }
     return thread;
 }
 
