@@ -6,8 +6,9 @@
 #    counts, every log line written and flushed by itself, one thread; the floor)
 #    and by this build on 1 thread, on 2 threads and on every core, in
 #    alternating rounds, with the full log; prints the medians of wall time, CPU
-#    time and peak memory, and checks that every program leaves byte-identical
-#    files.
+#    time and peak memory, the threads' speed-up over one thread (the median of
+#    the ratios within each round), and checks that every program leaves
+#    byte-identical files.
 # 2. Scaling: time and peak memory as one dimension grows from a base of 2
 #    parental populations, 100 loci of 20 haplotypes, samples of 100 copies and
 #    100 replicates (loci 100 ... 100000, the last with 10 replicates only, to keep
@@ -68,8 +69,16 @@ median() {  # FILE COLUMN
     sort -g -k "$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
+# The speed-up of N threads over one: the median over the rounds of the ratio
+# within each round, whose runs follow one another, so that a machine whose speed
+# drifts from one minute to the next weighs less than in a ratio of medians.
+paired_speedup() {  # ONE_THREAD_TIMES N_THREAD_TIMES
+    paste -d ' ' "$1" "$2" | awk '{ print $1 / $4 }' | sort -g |
+        awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
 echo "Speed: medians of $rounds alternating rounds, full log, resampling copies ($cores cores here)"
-printf '%-16s %-22s %9s %9s %9s %9s\n' workload program "wall s" "cpu s" "peak MB" "x floor"
+printf '%-16s %-22s %9s %9s %9s %9s %9s\n' workload program "wall s" "cpu s" "peak MB" "x floor" "x 1 thr"
 labels=("floor (plain)" "1 thread" "2 threads" "$cores threads")
 settings=("1 CORVANE_PLAIN_ARITHMETIC=1" "1" "2" "$cores")
 [ "$cores" -gt 2 ] || { labels=("${labels[@]:0:3}"); settings=("${settings[@]:0:3}"); }
@@ -92,10 +101,14 @@ for workload in dense sparse loci microsatellites; do
     done
     floor_wall=$(median "$scratch/$workload/0/times" 1)
     for i in "${!settings[@]}"; do
+        speedup=""
+        [ "$i" -lt 2 ] || speedup=$(paired_speedup "$scratch/$workload/1/times" "$scratch/$workload/$i/times")
         awk -v w="$workload" -v l="${labels[$i]}" -v wall="$(median "$scratch/$workload/$i/times" 1)" \
             -v cpu="$(median "$scratch/$workload/$i/times" 2)" -v peak="$(median "$scratch/$workload/$i/times" 3)" \
-            -v floor="$floor_wall" 'BEGIN {
-            printf "%-16s %-22s %9.3f %9.3f %9.1f %9.2f\n", w, l, wall, cpu, peak / 1024, floor / wall
+            -v floor="$floor_wall" -v speedup="$speedup" 'BEGIN {
+            printf "%-16s %-22s %9.3f %9.3f %9.1f %9.2f", w, l, wall, cpu, peak / 1024, floor / wall
+            if (speedup != "") printf " %9.2f", speedup
+            printf "\n"
         }'
     done
 done

@@ -79,7 +79,8 @@ public:
         }
     }
 
-    // The caller: returns once every replicate is committed or the run stops.
+    // The caller, once its own work has ended: returns once every replicate
+    // is committed or the run stops.
     void wait_until_done()
     {
         std::unique_lock<std::mutex> lock(_mutex);
@@ -284,7 +285,7 @@ void run_side_by_side(int count, int threads, const std::function<void(int)>& ta
         std::rethrow_exception(failure);
 }
 
-void estimate_replicates_in_parallel(int replicates, int threads,
+int estimate_replicates_in_parallel(int replicates, int threads,
                                      const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
                                      const std::function<bool(int, ReplicateOutcome&)>& commit)
 {
@@ -304,18 +305,21 @@ void estimate_replicates_in_parallel(int replicates, int threads,
                 worker.join();
         }
     } join_when_done{pipeline, workers};
-    start_threads(workers, estimators.size(),
+    // The caller is the first of the threads; the others start beside it, as
+    // many as can be had.
+    start_threads(workers, estimators.size() - 1,
                   [&](std::size_t t) {
-                      ReplicateEstimator& estimator = *estimators[t];
+                      ReplicateEstimator& estimator = *estimators[t + 1];
                       return thread_on_core_in_turn([&pipeline, &estimator] { pipeline.work(estimator); }, t + 1);
                   });
-    if (workers.empty())
-        throw std::bad_alloc();  // no thread to be had: the machine's resources ran out
+    pipeline.work(*estimators[0]);
     pipeline.wait_until_done();
     pipeline.stop();
     for (std::thread& worker : workers)
         worker.join();
+    const int threads_that_ran = 1 + static_cast<int>(workers.size());
     workers.clear();
     if (const std::exception_ptr failure = pipeline.failure())
         std::rethrow_exception(failure);
+    return threads_that_ran;
 }

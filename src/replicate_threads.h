@@ -16,7 +16,7 @@
 // (a replicate is handed out and drawn in one step under that lock). The
 // estimates then run side by side; each replicate's outcome is committed
 // (written) in order, by the thread that finds it next in line, one thread at
-// a time, while the run's own thread waits for the end. A replicate whose estimate
+// a time; the run's own thread is one of the threads. A replicate whose estimate
 // stops the run is committed like any other: the replicates after it may have
 // been estimated, but nothing of theirs is written.
 
@@ -45,15 +45,17 @@ public:
     virtual void estimate(ReplicateOutcome& outcome) = 0;
 };
 
-// Estimates replicates 1 .. `replicates` on `threads` threads, each with an
-// estimator made by `make_estimator` (on the caller's thread, before any
-// starts), and calls `commit` for replicate 1, 2, ... in order, on one of
+// Estimates replicates 1 .. `replicates` on `threads` threads, the caller's
+// among them (on fewer when no more can be had), each with an estimator made
+// by `make_estimator` (on the caller's thread, before any starts), and calls
+// `commit` for replicate 1, 2, ... in order, on one of
 // those threads, never two at once (each call sees what the earlier ones
 // did); `commit` returns false to stop the run at that replicate. At most
 // 2 x threads outcomes wait to be committed, so the memory held does not grow
-// with the replicates. An exception thrown by a thread (memory that ran out) is
-// thrown again here once every thread has ended.
-void estimate_replicates_in_parallel(int replicates, int threads,
+// with the replicates. Returns the threads that ran. An exception thrown by a
+// thread (memory that ran out) is thrown again here once every thread has
+// ended.
+int estimate_replicates_in_parallel(int replicates, int threads,
                                      const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
                                      const std::function<bool(int, ReplicateOutcome&)>& commit);
 

@@ -315,11 +315,11 @@ private:
     }
 
     // The replicates estimated side by side, each committed in order as the
-    // loop above writes it, by whichever thread finds it next in line: the
-    // commits never overlap, and this thread leaves the files and the dialogue
-    // alone until every thread has ended. A replicate that stops the run is
-    // made the error stop only once every thread has ended, since the stop
-    // releases the storage the threads read.
+    // loop above writes it, by whichever thread finds it next in line, this
+    // one among them: the commits never overlap, and nothing else touches the
+    // files or the dialogue until every thread has ended. A replicate that
+    // stops the run is made the error stop only once every thread has ended,
+    // since the stop releases the storage the threads read.
     int run_replicates_on_threads(int threads)
     {
         const int N = c._nb_bootstrap;
@@ -347,7 +347,7 @@ private:
             stopped = !_bootstrap_file || !c.log_written();
             return !stopped;
         };
-        estimate_replicates_in_parallel(
+        _outcome.replicate_threads = estimate_replicates_in_parallel(
             N, threads, [&] { return make_replicate_estimator(c, locus_bootstrap(), log_blocks); }, commit);
         if (interrupt_noted && interrupted())
             return 0;

@@ -59,7 +59,7 @@ PipelineRun run_pipeline(int replicates, int threads, int stop_at, int fail_at =
     int sequence = 0;
     std::atomic<int> committed{0};
     std::atomic<bool> committing{false};
-    estimate_replicates_in_parallel(
+    const int ran = estimate_replicates_in_parallel(
         replicates, threads,
         [&] { return std::make_unique<SequenceEstimator>(sequence, committed, run.most_ahead, fail_at); },
         [&](int replicate, ReplicateOutcome& outcome) {
@@ -73,6 +73,7 @@ PipelineRun run_pipeline(int replicates, int threads, int stop_at, int fail_at =
             committed = replicate;
             return replicate != stop_at;
         });
+    EXPECT_EQ(ran, threads) << "threads that ran";
     return run;
 }
 
