@@ -49,6 +49,9 @@ run_once() {
     shift 6
     mkdir -p "$folder/out"
     rm -f "$folder"/out/*
+    # The files of the run before (the floor's log is written line by line) are
+    # put on disk first, so that their writing back does not fall into this run.
+    sync
     local start end status
     start=$(date +%s.%N)
     set +e
