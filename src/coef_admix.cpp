@@ -1430,8 +1430,14 @@ void Coef_Admixture::build_sample_draws()
                 continue;
             std::int16_t* table = &_draw_table_block[next_entry];
             next_entry += static_cast<std::size_t>(size);
-            for (int number = 1; number < size; ++number)
-                table[number] = static_cast<std::int16_t>(haplotype_reached(draws, number));
+            // The numbers rise, so the haplotype each reaches is found by one
+            // walk along the running totals (haplotype_reached for each).
+            int reached = 0;
+            for (int number = 1; number < size; ++number) {
+                while (reached < n - 1 && totals[reached] < number)
+                    ++reached;
+                table[number] = static_cast<std::int16_t>(reached);
+            }
             // Number 0 selects haplotype 0 when it is present and is drawn again
             // otherwise; in a sample of one copy only 0 can be drawn, so drawing
             // again would never end: it takes the one present haplotype instead.
