@@ -286,8 +286,8 @@ void run_side_by_side(int count, int threads, const std::function<void(int)>& ta
 }
 
 int estimate_replicates_in_parallel(int replicates, int threads,
-                                     const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
-                                     const std::function<bool(int, ReplicateOutcome&)>& commit)
+                                    const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
+                                    const std::function<bool(int, ReplicateOutcome&)>& commit)
 {
     std::vector<std::unique_ptr<ReplicateEstimator>> estimators;
     for (int t = 0; t < threads; ++t)

@@ -48,16 +48,15 @@ public:
 // Estimates replicates 1 .. `replicates` on `threads` threads, the caller's
 // among them (on fewer when no more can be had), each with an estimator made
 // by `make_estimator` (on the caller's thread, before any starts), and calls
-// `commit` for replicate 1, 2, ... in order, on one of
-// those threads, never two at once (each call sees what the earlier ones
-// did); `commit` returns false to stop the run at that replicate. At most
-// 2 x threads outcomes wait to be committed, so the memory held does not grow
-// with the replicates. Returns the threads that ran. An exception thrown by a
-// thread (memory that ran out) is thrown again here once every thread has
-// ended.
+// `commit` for replicate 1, 2, ... in order, on one of those threads, never two
+// at once (each call sees what the earlier ones did); `commit` returns false
+// to stop the run at that replicate. At most 2 x threads outcomes wait to be
+// committed, so the memory held does not grow with the replicates. Returns the
+// threads that ran. An exception thrown by a thread (memory that ran out) is
+// thrown again here once every thread has ended.
 int estimate_replicates_in_parallel(int replicates, int threads,
-                                     const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
-                                     const std::function<bool(int, ReplicateOutcome&)>& commit);
+                                    const std::function<std::unique_ptr<ReplicateEstimator>()>& make_estimator,
+                                    const std::function<bool(int, ReplicateOutcome&)>& commit);
 
 // Runs task(0) ... task(count - 1), each once, on up to `threads` threads, the
 // caller's among them, and returns when every task has ended: for the work of
