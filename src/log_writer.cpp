@@ -36,8 +36,12 @@ void BlockLogWriter::write_after_queue(const std::string& lines)
     // Once the queue is empty and no block is being written, the thread waits
     // for work and leaves the stream alone until the next hand-over.
     wait_until_written();
-    if (lines.empty())
-        return;
+    if (!lines.empty())
+        write_and_flush(lines);
+}
+
+void BlockLogWriter::write_and_flush(const std::string& lines)
+{
     _out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
     _out.flush();
     if (!_out)
@@ -70,10 +74,7 @@ void BlockLogWriter::run()
             _writing = true;
         }
         _work_or_room.notify_all();  // room in the queue
-        _out.write(block.data(), static_cast<std::streamsize>(block.size()));
-        _out.flush();
-        if (!_out)
-            _failed = true;
+        write_and_flush(block);
         {
             const std::lock_guard<std::mutex> lock(_mutex);
             _writing = false;

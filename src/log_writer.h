@@ -47,6 +47,8 @@ public:
 
 private:
     void run();
+    // One write of whole lines and a flush; a failure is noted.
+    void write_and_flush(const std::string& lines);
 
     std::ostream& _out;
     std::mutex _mutex;
