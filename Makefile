@@ -47,7 +47,8 @@ install: build
 # and peak memory against loci, haplotypes, parents, replicates and threads, for
 # both resampling schemes). A few minutes.
 bench: build
-	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/generate_bench_data $(BUILD_DIR)/bench
+	bash bench/run_bench.sh $(BUILD_DIR)/corvane $(BUILD_DIR)/generate_bench_data $(BUILD_DIR)/measure_run \
+		$(BUILD_DIR)/bench
 
 # corvane-prepare on a generated phased BCF of 2500 samples with 100 regions of 50
 # variant sites, in $(BUILD_DIR)/bench-prepare/; prints the wall time.

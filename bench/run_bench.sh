@@ -18,7 +18,10 @@
 #    and on every core, without a log (--log none), so that the estimate's own
 #    cost shows. Each run includes reading the data and the observed estimate.
 #
-#   run_bench.sh PROGRAM GENERATOR SCRATCH_FOLDER
+#   run_bench.sh PROGRAM GENERATOR MEASURE_RUN SCRATCH_FOLDER
+#
+# MEASURE_RUN (bench/measure_run.cpp) times each run from the program's start to
+# its exit and reads its CPU time and peak memory.
 #
 # BENCH_ROUNDS (default 3) sets the rounds of the first table.
 #   dense            5 parental populations, 8 loci, 60 haplotypes present in
@@ -32,14 +35,11 @@
 set -euo pipefail
 program=$(readlink -f "$1")
 generator=$(readlink -f "$2")
-mkdir -p "$3"
-scratch=$(readlink -f "$3")
+measure=$(readlink -f "$3")
+mkdir -p "$4"
+scratch=$(readlink -f "$4")
 rounds=${BENCH_ROUNDS:-3}
 seed=12345
-if [ ! -x /usr/bin/time ]; then
-    echo "make bench measures CPU time and peak memory with GNU time: apt-get install time" >&2
-    exit 1
-fi
 cores=$(nproc)
 
 # One run: FOLDER DATA REPLICATES THREADS RESAMPLE LOG [environment...]; appends
@@ -52,20 +52,18 @@ run_once() {
     # The files of the run before (the floor's log is written line by line) are
     # put on disk first, so that their writing back does not fall into this run.
     sync
-    local start end status
-    start=$(date +%s.%N)
+    local status
     set +e
-    env "$@" /usr/bin/time -f '%U %S %M' -o "$folder/resources" "$program" -b "$replicates" -s "$seed" \
-        --resample "$resample" --threads "$threads" --log "$log" --quiet -o "$folder/out" "$data" > "$folder/out/table.txt"
+    "$measure" "$folder/times" "$@" "$program" -b "$replicates" -s "$seed" --resample "$resample" \
+        --threads "$threads" --log "$log" --quiet -o "$folder/out" "$data" > "$folder/out/table.txt" \
+        2> "$folder/out/warnings.txt"
     status=$?
     set -e
-    end=$(date +%s.%N)
     if [ "$status" -ne 0 ]; then
+        cat "$folder/out/warnings.txt" >&2
         echo "$program on $data did not complete (exit status $status); see $folder" >&2
         exit 1
     fi
-    read -r user system peak < <(tail -n 1 "$folder/resources")
-    echo "$start $end $user $system $peak" | awk '{ printf "%.4f %.4f %d\n", $2 - $1, $3 + $4, $5 }' >> "$folder/times"
 }
 
 median() {  # FILE COLUMN
